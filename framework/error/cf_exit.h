@@ -1,0 +1,6 @@
+#pragma once
+
+// Ends the process with the status, after the line
+// "Exit with status N (text)" at Notice; installs a console sink at Notice
+// first when none exists. The exit handlers run.
+[[noreturn]] void cf_exit(int status);

@@ -1,0 +1,127 @@
+#include "kson/kson_frame.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Callbacks may be C++ code that throws; these keep the core from leaking then.
+struct writer_closer {
+  void operator()(kson_writer_t* writer) const { kson_writer_close(writer); }
+};
+struct body_freer {
+  void operator()(char* body) const { std::free(body); }
+};
+
+}  // namespace
+
+bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out) {
+  if (!callback) return false;
+  std::unique_ptr<kson_writer_t, writer_closer> counter(kson_writer_new());
+  if (!counter) return false;
+  if (!callback(counter.get(), context)) return false;
+  size_t body = kson_writer_size(counter.get());
+  // The length field holds 32 bits.
+  if (body == 0 || body > UINT32_MAX) return false;
+  if (out) *out = 4 + body;
+  return true;
+}
+
+bool kson_frame_write(kson_write_callback_t callback, void* context, void* frame, size_t size) {
+  if (!callback || !frame || size < 5 || size - 4 > UINT32_MAX) return false;
+  auto* bytes = static_cast<unsigned char*>(frame);
+  size_t body = size - 4;
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(body >> (8 * i));
+  std::unique_ptr<kson_writer_t, writer_closer> writer(kson_writer_new_buffer(bytes + 4, body));
+  if (!writer) return false;
+  return callback(writer.get(), context);
+}
+
+void* kson_frame_new(kson_write_callback_t callback, void* context, size_t* out_size) {
+  size_t size = 0;
+  if (!kson_frame_size(callback, context, &size)) return nullptr;
+  void* frame = std::malloc(size);
+  if (!frame) return nullptr;
+  if (!kson_frame_write(callback, context, frame, size)) {
+    std::free(frame);
+    return nullptr;
+  }
+  if (out_size) *out_size = size;
+  return frame;
+}
+
+kson_frame_reader_t* kson_frame_reader_new(kson_frame_callback_t callback, void* context) {
+  auto* reader = static_cast<kson_frame_reader_t*>(std::calloc(1, sizeof(kson_frame_reader_t)));
+  if (!reader) return nullptr;
+  reader->callback = callback;
+  reader->context = context;
+  return reader;
+}
+
+void kson_frame_reader_free(kson_frame_reader_t* reader) {
+  if (!reader) return;
+  std::free(reader->body);
+  std::free(reader);
+}
+
+namespace {
+
+void start_next_length(kson_frame_reader_t* reader) {
+  reader->length = 0;
+  reader->length_bytes = 0;
+  reader->body = nullptr;
+  reader->body_length = 0;
+  reader->body_received = 0;
+}
+
+}  // namespace
+
+bool kson_frame_reader_complete(kson_frame_reader_t* reader) {
+  // The reader is ready for the next frame before the callback runs, so that a
+  // callback that throws leaves it consistent and the body freed.
+  std::unique_ptr<char, body_freer> body(reader->body);
+  size_t length = reader->body_length;
+  start_next_length(reader);
+  if (!reader->callback || length == 0) return true;
+  kson_parser_t* parser = kson_parser_new(body.get(), length);
+  if (!parser) return false;
+  reader->callback(parser, reader->context);
+  kson_parser_free(parser);
+  return true;
+}
+
+bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_t size) {
+  if (!reader) return false;
+  if (size == 0) return true;
+  if (!data) return false;
+  while (size > 0) {
+    if (reader->length_bytes < 4) {
+      reader->length |= uint32_t{static_cast<unsigned char>(*data)} << (8 * reader->length_bytes);
+      ++reader->length_bytes;
+      ++data;
+      --size;
+      if (reader->length_bytes < 4) continue;
+      reader->body_length = reader->length;
+      if (reader->body_length == 0) {
+        // An empty frame carries nothing and is dropped.
+        start_next_length(reader);
+        continue;
+      }
+      reader->body = static_cast<char*>(std::malloc(reader->body_length));
+      if (!reader->body) {
+        start_next_length(reader);
+        return false;
+      }
+      continue;
+    }
+    size_t needed = reader->body_length - reader->body_received;
+    size_t take = size < needed ? size : needed;
+    std::memcpy(reader->body + reader->body_received, data, take);
+    reader->body_received += take;
+    data += take;
+    size -= take;
+    if (reader->body_received == reader->body_length && !kson_frame_reader_complete(reader)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// A failed property aborts, which libFuzzer reports as a finding.
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                      \
+  do {                                                                             \
+    if (!(condition)) {                                                            \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                \
+    }                                                                              \
+  } while (0)

@@ -1,0 +1,144 @@
+#include "service/sm_share_stat.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+#include <gtest/gtest.h>
+
+#include "tests/service/sm_app_fixture.h"
+
+namespace {
+
+typedef qn::SMBGardix2ConfigdMessage out_t;
+
+// A statistics object of the test's own, with a period long enough that only
+// the test's explicit ticks count.
+class share_stat_test : public sm_app_fixture {
+ protected:
+  void SetUp() override {
+    sm_app_fixture::SetUp();
+    stat.reset(new sm_share_stat_t(*app, std::chrono::hours(1)));
+  }
+  void TearDown() override {
+    stat.reset();
+    sm_app_fixture::TearDown();
+  }
+
+  void tick() { stat->on_timer(boost::system::error_code()); }
+
+  // "path base/in/out" per share of the next report.
+  std::string next_report() {
+    out_t message = receive();
+    EXPECT_EQ(out_t::MY_STAT_NOTIFICATION, message.tag());
+    std::string out;
+    for (qn::SMBGardixShareStat const& s : message.stat().shares()) {
+      if (!out.empty()) out += ", ";
+      out += s.share_path() + " " + std::to_string(s.base()) + "/" + std::to_string(s.in()) + "/" +
+             std::to_string(s.out());
+    }
+    return out;
+  }
+
+  bool nothing_sent() {
+    poll();
+    return !peer_has_data();
+  }
+
+  std::unique_ptr<sm_share_stat_t, sm_share_stat_t::deleter_t> stat;
+};
+
+TEST_F(share_stat_test, report_is_framed_byte_for_byte) {
+  stat->count_in("/s");
+  stat->count_out("/s");
+  tick();
+  poll();
+  EXPECT_EQ(std::string("\x10\x00\x00\x00\x08\x03\x2a\x0c\x0a\x0a\x0a\x02/s\x50\x00\x58\x01\x60\x01", 20),
+            read_exact(20));
+}
+
+TEST_F(share_stat_test, open_and_close_within_one_period_is_reported_once) {
+  stat->count_in("/srv/a");
+  stat->count_out("/srv/a");
+  tick();
+  EXPECT_EQ("/srv/a 0/1/1", next_report());
+  tick();
+  EXPECT_TRUE(nothing_sent());
+}
+
+TEST_F(share_stat_test, open_connections_are_reported_every_period) {
+  stat->count_in("/srv/a");
+  stat->count_in("/srv/a");
+  tick();
+  EXPECT_EQ("/srv/a 0/2/0", next_report());
+  tick();
+  EXPECT_EQ("/srv/a 2/0/0", next_report());
+  tick();
+  EXPECT_EQ("/srv/a 2/0/0", next_report());
+  stat->count_out("/srv/a");
+  stat->count_in("/srv/a");
+  tick();
+  EXPECT_EQ("/srv/a 2/1/1", next_report());
+  stat->count_out("/srv/a");
+  stat->count_out("/srv/a");
+  tick();
+  EXPECT_EQ("/srv/a 2/0/2", next_report());
+  tick();
+  EXPECT_TRUE(nothing_sent());
+}
+
+TEST_F(share_stat_test, shares_come_in_path_order) {
+  // Element-wise path order puts /srv/a/b before /srv/a-b, unlike plain text order.
+  stat->count_in("/srv/b");
+  stat->count_in("/srv/a-b");
+  stat->count_in("/srv/a/b");
+  tick();
+  EXPECT_EQ("/srv/a/b 0/1/0, /srv/a-b 0/1/0, /srv/b 0/1/0", next_report());
+}
+
+TEST_F(share_stat_test, nothing_is_sent_without_activity) {
+  tick();
+  tick();
+  EXPECT_TRUE(nothing_sent());
+}
+
+TEST_F(share_stat_test, cancellation_does_nothing) {
+  stat->count_in("/srv/a");
+  stat->on_timer(boost::asio::error::operation_aborted);
+  EXPECT_TRUE(nothing_sent());
+  tick();
+  EXPECT_EQ("/srv/a 0/1/0", next_report()) << "the counters were left alone";
+}
+
+TEST_F(share_stat_test, other_timer_errors_throw_stat_timer) {
+  try {
+    stat->on_timer(boost::asio::error::bad_descriptor);
+    FAIL() << "no exception";
+  } catch (boost::system::system_error const& e) {
+    EXPECT_EQ(boost::asio::error::bad_descriptor, e.code());
+    EXPECT_EQ(0u, std::string(e.what()).rfind("StatTimer: ", 0)) << e.what();
+  }
+}
+
+TEST_F(share_stat_test, destroyed_object_ignores_its_cancelled_wait) {
+  stat->count_in("/srv/a");
+  stat.reset();
+  EXPECT_TRUE(nothing_sent());
+}
+
+TEST_F(share_stat_test, timer_tick_reports_through_the_loop) {
+  stat.reset();
+  poll();  // the old object's cancelled wait
+  stat.reset(new sm_share_stat_t(*app, std::chrono::milliseconds(1)));
+  stat->count_in("/srv/a");
+  // The first handler to run is the tick; stopping the timer after it keeps
+  // the loop from ticking on.
+  ASSERT_EQ(1u, app->io_context.run_one());
+  stat->cancel();
+  EXPECT_EQ("/srv/a 0/1/0", next_report());
+  EXPECT_TRUE(nothing_sent());
+}
+
+}  // namespace
