@@ -37,7 +37,7 @@ sm_db_t::sm_db_t(boost::filesystem::path const& path, std::string const& prefix)
     sm_db_t opening;
     int const rc = sqlite3_open(path.c_str(), &opening.db);
     if (rc != SQLITE_OK) {
-        // Without a handle SQLite had no memory for one; its message for a null handle says so.
+        // SQLite's message for the handle it returned; the temporary closes that handle.
         throw sm_db_error_t(sqlite3_errmsg(opening.db));
     }
     opening.log_prefix.reset(new std::string(prefix));
