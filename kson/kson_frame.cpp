@@ -14,6 +14,14 @@ struct body_freer {
   void operator()(char* body) const { std::free(body); }
 };
 
+void start_next_length(kson_frame_reader_t* reader) {
+  reader->length = 0;
+  reader->length_bytes = 0;
+  reader->body = nullptr;
+  reader->body_length = 0;
+  reader->body_received = 0;
+}
+
 }  // namespace
 
 bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out) {
@@ -64,18 +72,6 @@ void kson_frame_reader_free(kson_frame_reader_t* reader) {
   std::free(reader->body);
   std::free(reader);
 }
-
-namespace {
-
-void start_next_length(kson_frame_reader_t* reader) {
-  reader->length = 0;
-  reader->length_bytes = 0;
-  reader->body = nullptr;
-  reader->body_length = 0;
-  reader->body_received = 0;
-}
-
-}  // namespace
 
 bool kson_frame_reader_complete(kson_frame_reader_t* reader) {
   // The reader is ready for the next frame before the callback runs, so that a

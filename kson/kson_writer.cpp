@@ -14,11 +14,12 @@ void store_le(unsigned char* out, uint64_t value, size_t width) {
   for (size_t i = 0; i < width; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
+bool write_marker(kson_writer_t* writer, char marker) { return kson_writer_put(writer, &marker, 1); }
+
 bool write_scalar(kson_writer_t* writer, char marker, uint64_t value, size_t width) {
-  unsigned char bytes[9];
-  bytes[0] = static_cast<unsigned char>(marker);
-  store_le(bytes + 1, value, width);
-  return kson_writer_put(writer, bytes, 1 + width) && kson_writer_count_item(writer);
+  unsigned char payload[8];
+  store_le(payload, value, width);
+  return write_marker(writer, marker) && kson_writer_put(writer, payload, width) && kson_writer_count_item(writer);
 }
 
 kson_writer_t* open_container(kson_writer_t* parent, uint32_t kind, bool big) {
@@ -28,8 +29,7 @@ kson_writer_t* open_container(kson_writer_t* parent, uint32_t kind, bool big) {
   child->kind = kind;
   child->big = big ? 1 : 0;
   child->parent = parent;
-  char marker = kind == KSON_WRITER_ARRAY ? (big ? 'A' : 'a') : (big ? 'O' : 'o');
-  bool ok = kson_writer_put(child, &marker, 1);
+  bool ok = write_marker(child, kind == KSON_WRITER_ARRAY ? (big ? 'A' : 'a') : (big ? 'O' : 'o'));
   if (ok) {
     kson_writer_t* root = root_of(child);
     child->count_slot = root->kind == KSON_WRITER_BUFFER ? root->cursor : nullptr;
@@ -154,14 +154,10 @@ bool kson_writer_count_item(kson_writer_t* writer) {
   }
 }
 
-bool kson_write_nil(kson_writer_t* writer) {
-  unsigned char marker = 'Z';
-  return kson_writer_put(writer, &marker, 1) && kson_writer_count_item(writer);
-}
+bool kson_write_nil(kson_writer_t* writer) { return write_marker(writer, 'Z') && kson_writer_count_item(writer); }
 
 bool kson_write_bool(kson_writer_t* writer, bool value) {
-  unsigned char marker = value ? 'T' : 'F';
-  return kson_writer_put(writer, &marker, 1) && kson_writer_count_item(writer);
+  return write_marker(writer, value ? 'T' : 'F') && kson_writer_count_item(writer);
 }
 
 bool kson_write_uint8(kson_writer_t* writer, uint8_t value) { return write_scalar(writer, 'B', value, 1); }
@@ -182,9 +178,9 @@ bool kson_write_int64(kson_writer_t* writer, int64_t value) {
 }
 
 bool kson_write_string(kson_writer_t* writer, char const* data, size_t length) {
-  if (!writer || (!data && length) || length > UINT32_MAX) return false;
-  unsigned char marker = length < 256 ? 's' : 'S';
-  return kson_writer_put(writer, &marker, 1) && kson_writer_put_count(writer, length) &&
+  // A length beyond 32 bits is refused rather than cut.
+  if ((!data && length) || length > UINT32_MAX) return false;
+  return write_marker(writer, length < 256 ? 's' : 'S') && kson_writer_put_count(writer, length) &&
          kson_writer_put(writer, data, length) && kson_writer_count_item(writer);
 }
 

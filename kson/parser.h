@@ -20,7 +20,6 @@ class parser_t {
   parser_t& operator=(parser_t const&) = delete;
 
   kson_parser_t* release();
-  kson_parser_t* raw() const { return parser_; }
 
   // Decodes the next value; root is null unless it succeeds.
   bool parse(value_t& root);

@@ -25,10 +25,8 @@ class stream_t {
   stream_t(stream_t const&) = delete;
   stream_t& operator=(stream_t const&) = delete;
 
-  // Takes up a writer owned elsewhere; detach it again before destruction, else
-  // it is closed by this handle.
+  // Takes up a raw writer; the handle closes it unless it is detached first.
   explicit stream_t(kson_writer_t* attached) : writer_(attached) {}
-  void attach(kson_writer_t* writer) { writer_ = writer; }
   kson_writer_t* detach();
   kson_writer_t* writer() const { return writer_; }
 

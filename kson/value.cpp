@@ -2,6 +2,29 @@
 
 namespace kson {
 
+namespace {
+
+// Clears out, then assigns the bytes of a string value.
+template <typename Bytes>
+bool assign_string(kson_node_t const* node, Bytes& out) {
+  out.clear();
+  size_t size = 0;
+  char const* data = nullptr;
+  if (!kson_string_size(node, &size) || !kson_string_data(node, &data)) return false;
+  out.assign(data, data + size);
+  return true;
+}
+
+// out is the i-th child that get finds, or a null handle.
+bool child(bool (*get)(kson_node_t const*, size_t, kson_node_t**), kson_node_t const* node, size_t i, value_t& out) {
+  kson_node_t* found = nullptr;
+  bool ok = get(node, i, &found);
+  out = value_t(ok ? found : nullptr);
+  return ok;
+}
+
+}  // namespace
+
 char value_t::type() const { return kson_value_type(node_); }
 bool value_t::is_nil() const { return kson_is_nil(node_); }
 bool value_t::is_bool() const { return kson_is_bool(node_); }
@@ -19,23 +42,8 @@ bool value_t::get_int16(int16_t& out) const { return kson_get_int16(node_, &out)
 bool value_t::get_int32(int32_t& out) const { return kson_get_int32(node_, &out); }
 bool value_t::get_int64(int64_t& out) const { return kson_get_int64(node_, &out); }
 
-bool value_t::get_string(std::string& out) const {
-  out.clear();
-  size_t size = 0;
-  char const* data = nullptr;
-  if (!kson_string_size(node_, &size) || !kson_string_data(node_, &data)) return false;
-  out.assign(data, size);
-  return true;
-}
-
-bool value_t::get_string(std::vector<char>& out) const {
-  out.clear();
-  size_t size = 0;
-  char const* data = nullptr;
-  if (!kson_string_size(node_, &size) || !kson_string_data(node_, &data)) return false;
-  out.assign(data, data + size);
-  return true;
-}
+bool value_t::get_string(std::string& out) const { return assign_string(node_, out); }
+bool value_t::get_string(std::vector<char>& out) const { return assign_string(node_, out); }
 
 size_t value_t::size() const {
   size_t count = 0;
@@ -43,28 +51,8 @@ size_t value_t::size() const {
   return count;
 }
 
-bool value_t::item(size_t i, value_t& out) const {
-  out = value_t();
-  kson_node_t* node = nullptr;
-  if (!kson_array_item(node_, i, &node)) return false;
-  out = value_t(node);
-  return true;
-}
-
-bool value_t::key(size_t i, value_t& out) const {
-  out = value_t();
-  kson_node_t* node = nullptr;
-  if (!kson_object_key(node_, i, &node)) return false;
-  out = value_t(node);
-  return true;
-}
-
-bool value_t::value(size_t i, value_t& out) const {
-  out = value_t();
-  kson_node_t* node = nullptr;
-  if (!kson_object_value(node_, i, &node)) return false;
-  out = value_t(node);
-  return true;
-}
+bool value_t::item(size_t i, value_t& out) const { return child(kson_array_item, node_, i, out); }
+bool value_t::key(size_t i, value_t& out) const { return child(kson_object_key, node_, i, out); }
+bool value_t::value(size_t i, value_t& out) const { return child(kson_object_value, node_, i, out); }
 
 }  // namespace kson

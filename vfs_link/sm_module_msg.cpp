@@ -1,8 +1,5 @@
 #include "vfs_link/sm_module_msg.h"
 
-#include <optional>
-#include <stdexcept>
-
 #include "kson/parser.h"
 #include "kson/reader.h"
 #include "kson/stream.h"
@@ -81,29 +78,26 @@ void sm_module_msg_t::add_included_path(std::string const& path) { included_path
 void sm_module_msg_t::clear() { *this = sm_module_msg_t(); }
 
 bool sm_module_msg_t::serialize(kson::stream_t& parent) const {
-  std::optional<kson::stream_t> object;
-  try {
-    object.emplace(parent, true, false);
-  } catch (std::runtime_error const&) {
-    return false;
-  }
-  if (type != 0 && !write_uint32(*object, KEY_TYPE, type)) return false;
-  if (!tag.empty() && !write_string(*object, KEY_TAG, tag)) return false;
-  if (!basedir.empty() && !write_string(*object, KEY_BASEDIR, basedir)) return false;
-  if (serial != 0 && !write_uint32(*object, KEY_SERIAL, serial)) return false;
-  if (!path.empty() && !write_string(*object, KEY_PATH, path)) return false;
-  if (!user.empty() && !write_string(*object, KEY_USER, user)) return false;
-  if (!domain.empty() && !write_string(*object, KEY_DOMAIN, domain)) return false;
-  if (!ip.empty() && !write_string(*object, KEY_IP, ip)) return false;
-  if (has_dev && !write_uint64(*object, KEY_DEV, dev)) return false;
-  if (has_ino && !write_uint64(*object, KEY_INO, ino)) return false;
-  if (op != 0 && !write_uint32(*object, KEY_OP, op)) return false;
-  if (verdict != 0 && !write_uint32(*object, KEY_VERDICT, verdict)) return false;
+  // Opened through the core so that a parent without room is a false result, not an exception.
+  kson::stream_t object(kson_writer_open_object(parent.writer(), false));
+  if (!object.writer()) return false;
+  if (type != 0 && !write_uint32(object, KEY_TYPE, type)) return false;
+  if (!tag.empty() && !write_string(object, KEY_TAG, tag)) return false;
+  if (!basedir.empty() && !write_string(object, KEY_BASEDIR, basedir)) return false;
+  if (serial != 0 && !write_uint32(object, KEY_SERIAL, serial)) return false;
+  if (!path.empty() && !write_string(object, KEY_PATH, path)) return false;
+  if (!user.empty() && !write_string(object, KEY_USER, user)) return false;
+  if (!domain.empty() && !write_string(object, KEY_DOMAIN, domain)) return false;
+  if (!ip.empty() && !write_string(object, KEY_IP, ip)) return false;
+  if (has_dev && !write_uint64(object, KEY_DEV, dev)) return false;
+  if (has_ino && !write_uint64(object, KEY_INO, ino)) return false;
+  if (op != 0 && !write_uint32(object, KEY_OP, op)) return false;
+  if (verdict != 0 && !write_uint32(object, KEY_VERDICT, verdict)) return false;
   for (auto const& p : excluded_paths)
-    if (!write_string(*object, KEY_EXCLUDED_PATH, p)) return false;
+    if (!write_string(object, KEY_EXCLUDED_PATH, p)) return false;
   for (auto const& p : included_paths)
-    if (!write_string(*object, KEY_INCLUDED_PATH, p)) return false;
-  return object->close();
+    if (!write_string(object, KEY_INCLUDED_PATH, p)) return false;
+  return object.close();
 }
 
 bool sm_module_msg_t::deserialize(kson::parser_t& parser) {

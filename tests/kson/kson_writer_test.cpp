@@ -95,16 +95,19 @@ TEST(kson_writer, kinds_and_sizes) {
   EXPECT_TRUE(kson_writer_close(root));
 }
 
-TEST(kson_writer, full_buffer_copies_nothing) {
+TEST(kson_writer, a_put_that_does_not_fit_copies_nothing_but_earlier_puts_stay) {
   char buffer[6] = {'.', '.', '.', '.', '.', '.'};
   kson_writer_t* root = kson_writer_new_buffer(buffer, sizeof buffer);
   EXPECT_TRUE(kson_write_nil(root));
-  EXPECT_FALSE(kson_write_uint64(root, 1));  // needs 9 bytes, 5 remain
-  EXPECT_EQ(1u, kson_writer_size(root));
-  EXPECT_EQ(std::string("Z....."), std::string(buffer, 6));
-  EXPECT_TRUE(kson_write_uint32(root, 2));  // exactly the 5 that remain
+  // The marker fits and stays; the 8-byte payload does not and is not copied.
+  EXPECT_FALSE(kson_write_uint64(root, 0x0101010101010101ull));
+  EXPECT_EQ(2u, kson_writer_size(root));
+  EXPECT_EQ(std::string("ZL...."), std::string(buffer, 6));
+  EXPECT_TRUE(kson_write_uint16(root, 0x0201));  // 3 of the 4 that remain
+  EXPECT_TRUE(kson_write_nil(root));             // the last one
   EXPECT_FALSE(kson_write_nil(root));
   EXPECT_EQ(6u, kson_writer_size(root));
+  EXPECT_EQ(bytes({'Z', 'L', 'i', 1, 2, 'Z'}), std::string(buffer, 6));
   kson_writer_close(root);
 }
 

@@ -41,15 +41,24 @@ TEST(kson_object_iterator, empty_object_and_non_objects_yield_no_pair) {
   }
 }
 
-TEST(kson_object_iterator, begin_fails_on_undecodable_input_and_resets) {
-  std::string input = bytes({'o', 1}) + u32(1) + "Z" + "X";
+TEST(kson_object_iterator, begin_restarts_a_finished_iterator_on_the_next_value) {
+  std::string input = bytes({'o', 1}) + u32(1) + "Z" + bytes({'o', 2}) + u32(2) + "T" + u32(3) + "F" + "X";
   kson::parser_t parser(input.data(), input.size());
   kson::reader_t reader(parser);
   kson::object_iterator_t it;
   ASSERT_TRUE(reader.begin(it));
   ASSERT_TRUE(it.next());
+  EXPECT_EQ(1u, it.key_uint32());
   EXPECT_FALSE(it.next());
-  // The second begin parses the trailing "X", which is no value.
+  // Each begin parses the next value and walks it from its first pair.
+  ASSERT_TRUE(reader.begin(it));
+  ASSERT_TRUE(it.next());
+  EXPECT_EQ(2u, it.key_uint32());
+  EXPECT_EQ('T', it.value().type());
+  ASSERT_TRUE(it.next());
+  EXPECT_EQ(3u, it.key_uint32());
+  EXPECT_FALSE(it.next());
+  // The trailing "X" is no value.
   EXPECT_FALSE(reader.begin(it));
   EXPECT_EQ('E', it.object().type());
   EXPECT_FALSE(it.next());

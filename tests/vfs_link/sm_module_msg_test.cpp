@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kson/parser.h"
+#include "kson/stream.h"
 #include "kson/transport_stream.h"
 #include "tests/kson/kson_bytes.h"
 
@@ -118,6 +119,17 @@ TEST(sm_module_msg, at_most_254_paths) {
   std::vector<char> out{'k'};
   EXPECT_FALSE(kson::transport_stream_t::serialize(msg, out));
   EXPECT_EQ(std::vector<char>{'k'}, out);
+}
+
+TEST(sm_module_msg, parent_without_room_for_the_object_is_a_false_result) {
+  sm_module_msg_t msg = sm_module_msg_t::make_verdict(1, 1);
+  char byte = 0;
+  kson::stream_t full(&byte, 1);
+  ASSERT_TRUE(full.write_nil());
+  EXPECT_FALSE(msg.serialize(full));
+  kson::stream_t closed;
+  closed.close();
+  EXPECT_FALSE(msg.serialize(closed));
 }
 
 TEST(sm_module_msg, long_strings_and_long_forms_round_trip) {
