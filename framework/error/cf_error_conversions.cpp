@@ -51,7 +51,9 @@ char const g_listing_function[] = "construct:";
 
 thread_local std::string t_text_buffer;
 
-char const* unprefixed_text(std::exception const& e) noexcept {
+}  // namespace
+
+char const* cf_exception_to_text(std::exception const& e) noexcept {
   char const* const text = e.what();
   try {
     xp::cregex const* pattern = boost_prefix_pattern();
@@ -73,8 +75,6 @@ char const* unprefixed_text(std::exception const& e) noexcept {
   return text;
 }
 
-}  // namespace
-
 qn::ErrorCode cf_error_code_to_proto_code(boost::system::error_code const& code) {
   if (code.category() == qn::cf_proto_category() && qn::ErrorCode_IsValid(code.value()))
     return static_cast<qn::ErrorCode>(code.value());
@@ -94,8 +94,6 @@ boost::system::error_code cf_exception_to_error_code(std::exception const& e) {
 qn::ErrorCode cf_exception_to_proto_code(std::exception const& e) {
   return cf_error_code_to_proto_code(cf_exception_to_error_code(e));
 }
-
-char const* cf_exception_to_text(std::exception const& e) noexcept { return unprefixed_text(e); }
 
 std::string cf_proto_code_to_text(qn::ErrorCode code) {
   if (qn::ErrorCode_IsValid(code)) return cf_enum_value_text(qn::ErrorCode_descriptor()->FindValueByNumber(code));

@@ -14,28 +14,15 @@ namespace {
 // Stands for "terminate without an exception".
 struct no_exception_t {};
 
-[[noreturn]] void leave_on_std_exception(std::exception const& e) {
-  int status = qn::EC_UNEXPECTED_ERROR;
+[[noreturn]] void log_and_leave(char const* text, int status) noexcept {
   try {
-    status = cf_exception_to_proto_code(e);
-    if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, cf_exception_to_text(e));
+    if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, text);
   } catch (std::bad_alloc const&) {
     cf_log_out_of_memory();
     ::_exit(qn::EC_NO_MEMORY);
   } catch (...) {
   }
   ::_exit(status);
-}
-
-[[noreturn]] void leave_on_unknown() {
-  try {
-    if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, "Unexpected exception");
-  } catch (std::bad_alloc const&) {
-    cf_log_out_of_memory();
-    ::_exit(qn::EC_NO_MEMORY);
-  } catch (...) {
-  }
-  ::_exit(qn::EC_UNEXPECTED_ERROR);
 }
 
 }  // namespace
@@ -51,8 +38,8 @@ void cf_terminate_handler() {
     if (std::exception_ptr current = std::current_exception()) std::rethrow_exception(current);
     throw no_exception_t();
   } catch (std::exception const& e) {
-    leave_on_std_exception(e);
+    log_and_leave(cf_exception_to_text(e), cf_exception_to_proto_code(e));
   } catch (...) {
-    leave_on_unknown();
+    log_and_leave("Unexpected exception", qn::EC_UNEXPECTED_ERROR);
   }
 }

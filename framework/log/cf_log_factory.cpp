@@ -6,8 +6,8 @@
 
 #include <boost/filesystem/path.hpp>
 #include <boost/filesystem/exception.hpp>
+#include <boost/lexical_cast/try_lexical_convert.hpp>
 #include <boost/system/error_code.hpp>
-#include <climits>
 #include <cstdlib>
 
 #include "framework/log/cf_console_log.h"
@@ -19,23 +19,6 @@ namespace {
 char const g_pipe_variable[] = "COM_QUARN_ADD_LOG_PIPE";
 
 void do_nothing(std::string const&) {}
-
-// An optional sign, then at least one digit and nothing else, within int.
-bool parse_decimal_int(char const* text, int& value) {
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  if (*text == '\0') return false;
-  long long magnitude = 0;
-  for (; *text; ++text) {
-    if (*text < '0' || *text > '9') return false;
-    magnitude = magnitude * 10 + (*text - '0');
-    if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
-  }
-  long long const signed_value = negative ? -magnitude : magnitude;
-  if (signed_value > INT_MAX || signed_value < INT_MIN) return false;
-  value = static_cast<int>(signed_value);
-  return true;
-}
 
 // Facilities of the numbers 2..17; the gap 4..9 holds no facility of its own.
 int const g_facilities[16] = {LOG_USER,   LOG_MAIL,   LOG_DAEMON, LOG_DAEMON, LOG_DAEMON, LOG_DAEMON,
@@ -68,7 +51,7 @@ std::shared_ptr<cf_log_t> cf_log_factory(qn::Log const& settings, cf_log_t::call
     additional_log = &do_nothing;
     if (char const* value = std::getenv(g_pipe_variable)) {
       int fd = -1;
-      if (parse_decimal_int(value, fd)) {
+      if (boost::conversion::try_lexical_convert(value, fd)) {
         if (cf_log_threshold <= CF_LOG_DEBUG)
           cf_log(CF_LOG_DEBUG, "Log Factory: Additional log - " + std::to_string(fd));
         additional_log = [fd](std::string const& text) {

@@ -10,6 +10,7 @@ class cf_syslog_log_t : public cf_log_t {
   // ident may be null (no ident).
   cf_syslog_log_t(char const* ident, int facility, callback_t const& additional_log = callback_t(),
                   callback_t const& additional_tagged_log = callback_t());
+  // Calls closelog unless another sink has opened the system log since.
   ~cf_syslog_log_t() override;
 
   void open() override;

@@ -59,6 +59,25 @@ TEST(cf_exit, installed_sink_and_threshold_are_kept) {
   EXPECT_EQ("Notice: Exit with status 5 (Operation canceled)\n", admitted.stderr_text);
 }
 
+TEST(cf_exit, status_survives_a_failing_exit_line) {
+  struct row_t {
+    bool out_of_memory;
+    char const* stderr_text;
+  };
+  for (row_t const& row : {row_t{false, ""}, row_t{true, "sink out of memory\n"}}) {
+    log_test::child_result_t const result = run_in_child([&] {
+      cf_set_log(std::make_shared<log_test::failing_log_t>(row.out_of_memory));
+      try {
+        cf_exit(107);
+      } catch (...) {
+        ::_exit(99);
+      }
+    });
+    EXPECT_EQ(107, result.exit_status()) << row.out_of_memory;
+    EXPECT_EQ(row.stderr_text, result.stderr_text) << row.out_of_memory;
+  }
+}
+
 void say_exit_handlers_ran() { cf_log_write_string(2, "exit handlers ran\n"); }
 
 TEST(cf_exit, exit_handlers_run) {

@@ -97,27 +97,27 @@ TEST(cf_terminate_handler, installed_sink_and_threshold_are_kept) {
   EXPECT_EQ("", result.stderr_text);
 }
 
-// A sink whose writes run out of memory.
-class starving_log_t : public cf_log_t {
- public:
-  starving_log_t() : cf_log_t(callback_t(), callback_t()) {}
-  void open() override {}
-  void write(int, std::string const&) override { throw std::bad_alloc(); }
-  void write_tagged(std::string const&, int, std::string const&) override { throw std::bad_alloc(); }
-  void out_of_memory() override { cf_log_write_string(2, "sink out of memory\n"); }
-};
-
 TEST(cf_terminate_handler, memory_running_out_while_logging_exits_with_21) {
   for (bool std_exception : {true, false}) {
     log_test::child_result_t const result = run_in_child([std_exception] {
       cf_install_terminate_handler();
-      cf_set_log(std::make_shared<starving_log_t>());
+      cf_set_log(std::make_shared<log_test::failing_log_t>(true));
       if (std_exception) throw_through_noexcept(std::runtime_error("x"));
       throw_through_noexcept(7);
     });
     EXPECT_EQ(21, result.exit_status());
     EXPECT_EQ("sink out of memory\n", result.stderr_text);
   }
+}
+
+TEST(cf_terminate_handler, other_failure_while_logging_keeps_the_status) {
+  log_test::child_result_t const result = run_in_child([] {
+    cf_install_terminate_handler();
+    cf_set_log(std::make_shared<log_test::failing_log_t>(false));
+    throw_through_noexcept(cf_proto_exception_t(qn::EC_PROTOCOL_VIOLATION, "bad peer"));
+  });
+  EXPECT_EQ(12, result.exit_status());
+  EXPECT_EQ("", result.stderr_text);
 }
 
 TEST(cf_terminate_handler, installed_as_the_terminate_handler) {

@@ -75,4 +75,30 @@ TEST_F(cf_syslog_install_test, old_sink_closes_before_the_new_one_opens) {
             recorder.calls());
 }
 
+TEST_F(cf_syslog_install_test, old_sink_released_after_the_swap_leaves_the_new_log_open) {
+  syslog_recorder_t recorder;
+  // Stands for a thread that was still writing through the old sink.
+  std::shared_ptr<cf_log_t> still_writing = std::make_shared<cf_syslog_log_t>("first", LOG_LOCAL0);
+  cf_set_log(still_writing);
+  cf_set_log(std::make_shared<cf_syslog_log_t>("second", LOG_USER));
+  still_writing.reset();
+  cf_log(4, "two");
+  cf_log_reset_for_tests();
+  EXPECT_EQ((Calls{openlog_call("first", LOG_LOCAL0), openlog_call("second", LOG_USER), syslog_call(LOG_ERR, "two"),
+                   "closelog"}),
+            recorder.calls());
+}
+
+TEST(cf_syslog_log, sink_never_opened_closes_no_log_of_another) {
+  syslog_recorder_t recorder;
+  {
+    cf_syslog_log_t open("guard", LOG_DAEMON);
+    open.open();
+    { cf_syslog_log_t unused("other", LOG_USER); }
+    open.write(2, "still open");
+  }
+  EXPECT_EQ((Calls{openlog_call("guard", LOG_DAEMON), syslog_call(LOG_NOTICE, "still open"), "closelog"}),
+            recorder.calls());
+}
+
 }  // namespace

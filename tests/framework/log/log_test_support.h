@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,26 @@ class recording_log_t : public cf_log_t {
  private:
   std::shared_ptr<std::vector<std::string>> events_;
   std::string name_;
+};
+
+// A sink whose writes throw: std::bad_alloc when out_of_memory is set, else
+// the error of a time stamp that cannot be made. Its out_of_memory writes
+// "sink out of memory" on descriptor 2.
+class failing_log_t : public cf_log_t {
+ public:
+  explicit failing_log_t(bool out_of_memory) : cf_log_t(callback_t(), callback_t()), out_of_memory_(out_of_memory) {}
+
+  void open() override {}
+  void write(int, std::string const&) override { fail(); }
+  void write_tagged(std::string const&, int, std::string const&) override { fail(); }
+  void out_of_memory() override { cf_log_write_string(2, "sink out of memory\n"); }
+
+ private:
+  void fail() {
+    if (out_of_memory_) throw std::bad_alloc();
+    throw std::runtime_error("could not convert calendar time to local time");
+  }
+  bool out_of_memory_;
 };
 
 inline std::shared_ptr<std::vector<std::string>> make_events() {
