@@ -45,7 +45,7 @@ void cf_run_standalone(char const* program_name, char const* version, int argc, 
     try {
       info = cf_make_app_exe_info(version, argc, argv);
     } catch (std::exception const&) {
-      info.Clear();
+      // Whatever cannot be described prints as an empty object.
     }
     cf_print_app_exe_info(std::cout, info);
     std::cout << "\n";

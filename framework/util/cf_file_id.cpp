@@ -4,20 +4,18 @@
 
 #include <boost/system/system_error.hpp>
 
-cf_file_id_t::cf_file_id_t() : device(0), inode(0), change_time(0) {}
+cf_file_id_t::cf_file_id_t() : st_dev(0), st_ino(0), st_ctim{0} {}
 
 cf_file_id_t::cf_file_id_t(struct stat const& st)
-    : device(static_cast<std::uint64_t>(st.st_dev)),
-      inode(static_cast<std::uint64_t>(st.st_ino)),
-      change_time(static_cast<std::int64_t>(st.st_ctim.tv_sec))
+    : st_dev(static_cast<std::uint64_t>(st.st_dev)),
+      st_ino(static_cast<std::uint64_t>(st.st_ino)),
+      st_ctim{static_cast<std::int64_t>(st.st_ctime)}
 {
 }
 
 void cf_file_id_t::clear()
 {
-  device = 0;
-  inode = 0;
-  change_time = 0;
+  *this = cf_file_id_t();
 }
 
 bool cf_file_id_t::changed(std::string const& path) const
@@ -33,7 +31,7 @@ bool cf_file_id_t::changed(std::string const& path) const
 
 bool cf_file_id_t::operator==(cf_file_id_t const& other) const
 {
-  return device == other.device && inode == other.inode && change_time == other.change_time;
+  return st_dev == other.st_dev && st_ino == other.st_ino && st_ctime == other.st_ctime;
 }
 
 bool cf_file_id_t::operator==(struct stat const& st) const

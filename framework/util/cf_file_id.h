@@ -5,7 +5,8 @@
 
 #include <sys/stat.h>
 
-// A file's identity as stat sees it: device, inode and status-change time.
+// A file's identity as stat sees it. The members are named and shaped as in struct stat:
+// st_ctime is a macro for st_ctim.tv_sec, so id.st_ctime reads the whole seconds here too.
 class cf_file_id_t {
 public:
   cf_file_id_t();
@@ -22,7 +23,9 @@ public:
   bool operator==(struct stat const& st) const;
   bool operator!=(struct stat const& st) const { return !(*this == st); }
 
-  std::uint64_t device;
-  std::uint64_t inode;
-  std::int64_t change_time;  // whole seconds
+  std::uint64_t st_dev;
+  std::uint64_t st_ino;
+  struct {
+    std::int64_t tv_sec;  // whole seconds only
+  } st_ctim;
 };

@@ -21,42 +21,40 @@ boost::system::error_code errno_code(int err)
   return boost::system::error_code(err, boost::system::system_category());
 }
 
-// Returns a failure code instead of throwing, so both forms share one loop.
-boost::system::error_code write_loop(int fd, char const* p, std::size_t rest)
-{
-  do {
-    ssize_t n = ::write(fd, p, rest);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno_code(errno);
-    }
-    if (n == 0 && rest > 0)
-      return qn::make_error_code(qn::EC_UNEXPECTED_ERROR);
-    p += n;
-    rest -= static_cast<std::size_t>(n);
-  } while (rest > 0);
-  return boost::system::error_code();
-}
+enum class outcome_t { done, stalled, failed };
 
-enum class read_result { ok, eof, failed };
-
-read_result read_loop(int fd, char* p, std::size_t rest, int& err)
+// Moves the whole buffer with call (::read or ::write), repeating interrupted calls; even an empty
+// buffer makes one call, so a bad descriptor is still reported. A call that moves nothing while
+// bytes remain is stalled (end of file for a read). err receives errno of a failed call.
+template <typename byte_t, typename call_t>
+outcome_t transfer_all(call_t call, int fd, byte_t* p, std::size_t rest, int& err)
 {
-  while (rest > 0) {
-    ssize_t n = ::read(fd, p, rest);
+  for (;;) {
+    ssize_t n = call(fd, p, rest);
     if (n < 0) {
       if (errno == EINTR)
         continue;
       err = errno;
-      return read_result::failed;
+      return outcome_t::failed;
     }
-    if (n == 0)
-      return read_result::eof;
+    if (n == 0 && rest > 0)
+      return outcome_t::stalled;
     p += n;
     rest -= static_cast<std::size_t>(n);
+    if (rest == 0)
+      return outcome_t::done;
   }
-  return read_result::ok;
+}
+
+boost::system::error_code write_all(int fd, void const* data, std::size_t size)
+{
+  int err = 0;
+  outcome_t outcome = transfer_all(::write, fd, static_cast<char const*>(data), size, err);
+  if (outcome == outcome_t::done)
+    return boost::system::error_code();
+  if (outcome == outcome_t::stalled)
+    return qn::make_error_code(qn::EC_UNEXPECTED_ERROR);
+  return errno_code(err);
 }
 
 struct fd_guard_t {
@@ -68,14 +66,14 @@ struct fd_guard_t {
 
 void cf_write_all(int fd, void const* data, std::size_t size)
 {
-  boost::system::error_code ec = write_loop(fd, static_cast<char const*>(data), size);
+  boost::system::error_code ec = write_all(fd, data, size);
   if (ec)
     throw boost::system::system_error(ec, "write");
 }
 
 void cf_write_all(int fd, void const* data, std::size_t size, boost::system::error_code& ec)
 {
-  boost::system::error_code result = write_loop(fd, static_cast<char const*>(data), size);
+  boost::system::error_code result = write_all(fd, data, size);
   if (result)
     ec = result;
 }
@@ -83,29 +81,21 @@ void cf_write_all(int fd, void const* data, std::size_t size, boost::system::err
 void cf_read_all(int fd, void* data, std::size_t size)
 {
   int err = 0;
-  switch (read_loop(fd, static_cast<char*>(data), size, err)) {
-  case read_result::ok:
-    return;
-  case read_result::eof:
+  outcome_t outcome = transfer_all(::read, fd, static_cast<char*>(data), size, err);
+  if (outcome == outcome_t::stalled)
     throw std::runtime_error("unexpected eof");
-  case read_result::failed:
+  if (outcome == outcome_t::failed)
     throw boost::system::system_error(errno_code(err), "read");
-  }
 }
 
 void cf_read_all(int fd, void* data, std::size_t size, boost::system::error_code& ec)
 {
   int err = 0;
-  switch (read_loop(fd, static_cast<char*>(data), size, err)) {
-  case read_result::ok:
-    return;
-  case read_result::eof:
+  outcome_t outcome = transfer_all(::read, fd, static_cast<char*>(data), size, err);
+  if (outcome == outcome_t::stalled)
     ec = qn::make_error_code(qn::EC_UNEXPECTED_EOF);
-    return;
-  case read_result::failed:
+  else if (outcome == outcome_t::failed)
     ec = errno_code(err);
-    return;
-  }
 }
 
 std::string cf_read_file(std::string const& path)

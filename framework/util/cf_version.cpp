@@ -1,38 +1,10 @@
 #include "framework/util/cf_version.h"
 
-#include <climits>
+#include <boost/lexical_cast/try_lexical_convert.hpp>
 #include <stdexcept>
 #include <vector>
 
 #include "framework/log/cf_log.h"
-
-namespace {
-
-// Optional sign, then digits only, within int.
-bool parse_int(std::string const& s, int& out)
-{
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
-  if (i == s.size())
-    return false;
-  long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-  long long value = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9')
-      return false;
-    value = value * 10 + (s[i] - '0');
-    if (value > limit)
-      return false;
-  }
-  out = static_cast<int>(negative ? -value : value);
-  return true;
-}
-
-} // namespace
 
 cf_version_t cf_parse_version(std::string const& text)
 {
@@ -49,7 +21,8 @@ cf_version_t cf_parse_version(std::string const& text)
   }
 
   cf_version_t version;
-  if (parts.size() < 2 || !parse_int(parts[0], version.first) || !parse_int(parts[1], version.second))
+  if (parts.size() < 2 || !boost::conversion::try_lexical_convert(parts[0], version.first) ||
+      !boost::conversion::try_lexical_convert(parts[1], version.second))
     throw std::runtime_error("Invalid version format: " + text);
   return version;
 }

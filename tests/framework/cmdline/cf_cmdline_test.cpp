@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,22 @@ TEST(cf_run_standalone, answers_by_option_table)
     EXPECT_EQ(c.out, r.out) << joined;
     EXPECT_EQ("", r.err) << joined;
     EXPECT_EQ(c.status, r.status) << joined;
+  }
+}
+
+TEST(cf_run_standalone, write_errors_on_standard_output_are_ignored)
+{
+  for (char const* option : {"--help", "--version", "--dump-app-info"}) {
+    qn_test::child_result_t r = qn_test::run_in_child([&] {
+      int full = ::open("/dev/full", O_WRONLY);
+      if (full < 0 || ::dup2(full, 1) != 1)
+        ::_exit(3);
+      char const* argv[] = {"prog", option, nullptr};
+      cf_run_standalone("prog", "9.8.7.6", 2, argv);
+      ::_exit(77);
+    });
+    EXPECT_EQ("", r.err) << option;
+    EXPECT_EQ(0, r.status) << option;
   }
 }
 

@@ -67,35 +67,33 @@ TEST(cf_file_digest, known_digests_across_block_boundary)
   }
 }
 
-TEST(cf_file_digest, directory_fails_on_read_with_unexpected_error)
+TEST(cf_file_digest, failures_carry_mapped_code_and_quoted_path)
 {
   qn_test::sandbox_t box;
-  try {
-    cf_file_md5(box.path());
-    ADD_FAILURE() << "no exception";
-  } catch (cf_proto_exception_t const& e) {
-    EXPECT_EQ(qn::EC_UNEXPECTED_ERROR, e.code());
-    EXPECT_EQ("MD5: read: Is a directory: \"" + box.path() + "\"", std::string(e.what()));
-  }
-  try {
-    cf_file_sha256(box.path());
-    ADD_FAILURE() << "no exception";
-  } catch (cf_proto_exception_t const& e) {
-    EXPECT_EQ(qn::EC_UNEXPECTED_ERROR, e.code());
-    EXPECT_EQ("SHA256: read: Is a directory: \"" + box.path() + "\"", std::string(e.what()));
-  }
-}
-
-TEST(cf_file_digest, missing_file_maps_to_no_such_entry_with_quoted_path)
-{
-  qn_test::sandbox_t box;
-  std::string path = box.file("a\"b&c");
-  try {
-    cf_file_md5(path);
-    ADD_FAILURE() << "no exception";
-  } catch (cf_proto_exception_t const& e) {
-    EXPECT_EQ(qn::EC_NO_SUCH_ENTRY, e.code());
-    EXPECT_EQ("MD5: open: No such file or directory: \"" + box.path() + "/a&\"b&&c\"", std::string(e.what()));
+  struct case_t {
+    std::string path;
+    qn::ErrorCode code;
+    std::string text;  // after the digest's name
+  };
+  std::vector<case_t> const cases = {
+    // A directory opens but fails on the first read.
+    {box.path(), qn::EC_UNEXPECTED_ERROR, ": read: Is a directory: \"" + box.path() + "\""},
+    {box.file("a\"b&c"), qn::EC_NO_SUCH_ENTRY, ": open: No such file or directory: \"" + box.path() + "/a&\"b&&c\""},
+  };
+  struct digest_t {
+    std::string (*function)(std::string const&);
+    std::string name;
+  };
+  for (digest_t const& digest : {digest_t{cf_file_md5, "MD5"}, digest_t{cf_file_sha256, "SHA256"}}) {
+    for (case_t const& c : cases) {
+      try {
+        digest.function(c.path);
+        ADD_FAILURE() << digest.name << " of " << c.path << ": no exception";
+      } catch (cf_proto_exception_t const& e) {
+        EXPECT_EQ(c.code, e.code()) << digest.name << " of " << c.path;
+        EXPECT_EQ(digest.name + c.text, std::string(e.what()));
+      }
+    }
   }
 }
 

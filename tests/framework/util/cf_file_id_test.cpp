@@ -19,16 +19,16 @@ TEST(cf_file_id_t, built_from_stat_and_cleared)
   struct stat st;
   ASSERT_EQ(0, ::stat(path.c_str(), &st));
   cf_file_id_t id(st);
-  EXPECT_EQ(static_cast<std::uint64_t>(st.st_dev), id.device);
-  EXPECT_EQ(static_cast<std::uint64_t>(st.st_ino), id.inode);
-  EXPECT_EQ(st.st_ctim.tv_sec, id.change_time);
+  EXPECT_EQ(static_cast<std::uint64_t>(st.st_dev), id.st_dev);
+  EXPECT_EQ(static_cast<std::uint64_t>(st.st_ino), id.st_ino);
+  EXPECT_EQ(st.st_ctime, id.st_ctime);
   EXPECT_TRUE(id == st);
   EXPECT_FALSE(id != st);
 
   id.clear();
-  EXPECT_EQ(0u, id.device);
-  EXPECT_EQ(0u, id.inode);
-  EXPECT_EQ(0, id.change_time);
+  EXPECT_EQ(0u, id.st_dev);
+  EXPECT_EQ(0u, id.st_ino);
+  EXPECT_EQ(0, id.st_ctime);
   EXPECT_TRUE(id == cf_file_id_t());
 }
 

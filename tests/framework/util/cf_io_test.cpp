@@ -1,6 +1,7 @@
 #include "framework/util/cf_io.h"
 
 #include <atomic>
+#include <cstddef>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -10,8 +11,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <boost/filesystem/exception.hpp>
@@ -241,6 +246,48 @@ TEST(cf_write_all, empty_buffer_still_calls_write_once)
   EXPECT_EQ("", read_to_eof(p.fds[0]));
 }
 
+// Makes every write to fd return 0 without an error, which no ordinary file does on demand.
+bool stall_writes_to(int fd)
+{
+  struct sock_filter filter[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 0, 3),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(fd), 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),  // "error" 0: the call returns 0
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(cf_write_all, write_that_moves_nothing_is_unexpected_error)
+{
+  qn_test::child_result_t r = qn_test::run_in_child([] {
+    int const fd = 100;
+    if (::dup2(1, fd) != fd || !stall_writes_to(fd)) {
+      (void)!::write(1, "unsupported", 11);
+      return;
+    }
+    cf_write_all(fd, "", 0);  // nothing was to be written: no failure
+    std::string out;
+    try {
+      cf_write_all(fd, "abc", 3);
+      out += "no exception";
+    } catch (boost::system::system_error const& e) {
+      out += std::string(e.code().category().name()) + " " + std::to_string(e.code().value()) + " " + e.what();
+    }
+    boost::system::error_code ec;
+    cf_write_all(fd, "abc", 3, ec);
+    out += std::string("|") + ec.category().name() + " " + std::to_string(ec.value());
+    (void)!::write(1, out.data(), out.size());
+  });
+  if (r.out == "unsupported")
+    GTEST_SKIP() << "no seccomp filters here";
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("qn.Error 125 write: Unexpected error|qn.Error 125", r.out);
+}
+
 TEST(cf_write_all, error_code_form_leaves_code_untouched_on_success)
 {
   pipe_t p;
@@ -278,7 +325,7 @@ TEST(cf_read_all, short_file_throws_unexpected_eof)
   ::close(fd);
 }
 
-TEST(cf_read_all, exact_size_and_failures)
+TEST(cf_read_all, exact_size_leaves_code_untouched)
 {
   qn_test::sandbox_t box;
   std::string path = box.write("five", std::string("1\0" "345", 5));
@@ -289,16 +336,27 @@ TEST(cf_read_all, exact_size_and_failures)
   EXPECT_EQ(qn::make_error_code(qn::EC_CANCELED), ec);
   EXPECT_EQ(std::string("1\0" "345", 5), std::string(buf, 5));
   ::close(fd);
+}
 
-  try {
-    cf_read_all(-1, buf, 5);
-    ADD_FAILURE() << "no exception";
-  } catch (boost::system::system_error const& e) {
-    EXPECT_EQ(boost::system::error_code(EBADF, boost::system::system_category()), e.code());
-    EXPECT_EQ(0, std::string(e.what()).rfind("read", 0)) << e.what();
+TEST(cf_read_all, bad_descriptor_fails_even_for_nothing_to_read)
+{
+  boost::system::error_code const ebadf(EBADF, boost::system::system_category());
+  char buf[5];
+  for (std::size_t size : {std::size_t(5), std::size_t(0)}) {
+    try {
+      cf_read_all(-1, buf, size);
+      ADD_FAILURE() << "no exception for " << size;
+    } catch (boost::system::system_error const& e) {
+      EXPECT_EQ(ebadf, e.code()) << size;
+      EXPECT_EQ(0, std::string(e.what()).rfind("read", 0)) << e.what();
+    }
+    boost::system::error_code ec;
+    cf_read_all(-1, buf, size, ec);
+    EXPECT_EQ(ebadf, ec) << size;
   }
-  cf_read_all(-1, buf, 5, ec);
-  EXPECT_EQ(boost::system::error_code(EBADF, boost::system::system_category()), ec);
+
+  pipe_t p;  // empty and open: a read of nothing must not wait for data
+  EXPECT_NO_THROW(cf_read_all(p.fds[0], buf, 0));
 }
 
 TEST(cf_read_all, interrupted_read_goes_on)
