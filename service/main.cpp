@@ -15,21 +15,6 @@
 #define QN_VERSION "1.0.0.0"
 #endif
 
-namespace {
-
-char const program_name[] = "quarn-smbgardix";
-char const version_text[] = QN_VERSION;
-
-// ---------------------------------------------------------------------------------------------
-// Service mode (started by ConfigD with COM_QUARN_MONITOR set).
-[[noreturn]] void run_service(char const* monitor)
-{
-  sm_run_service(monitor, version_text);
-}
-// ---------------------------------------------------------------------------------------------
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
   cf_install_terminate_handler();
@@ -38,10 +23,10 @@ int main(int argc, char* argv[])
   try {
     char const* monitor = std::getenv("COM_QUARN_MONITOR");
     if (!monitor) {
-      cf_run_standalone(program_name, version_text, argc, argv);
+      cf_run_standalone("quarn-smbgardix", QN_VERSION, argc, argv);
       cf_exit(qn::EC_OK);
     }
-    run_service(monitor);
+    sm_run_service(monitor, QN_VERSION);
   } catch (qn::ErrorCode code) {
     cf_exit(code);
   } catch (std::exception const& e) {

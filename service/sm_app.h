@@ -24,8 +24,8 @@ class sm_app_t {
   sm_app_t(sm_app_t const&) = delete;
   sm_app_t& operator=(sm_app_t const&) = delete;
 
-  // After every applied configuration: each component in turn, then the
-  // "configuration changed" signal.
+  // After every applied configuration; ends with the "configuration changed"
+  // signal.
   void reconfigure();
 
   void async_wait_sighup();

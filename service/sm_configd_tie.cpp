@@ -149,6 +149,6 @@ void sm_configd_tie_t::handle_appinfo_notification(qn::Configd2SMBGardixMessage 
   std::string candidate = core_fingerprint_of(message);
   if (candidate.empty() || candidate == core_fingerprint) return;
   core_fingerprint.swap(candidate);
-  // A new scan-engine core invalidates every clean result: the clean-file
-  // cache is emptied here once it is a member of the application object.
+  // Not done yet: a new core invalidates every clean result, so the clean-file
+  // cache must be emptied here; the cache does not exist so far.
 }

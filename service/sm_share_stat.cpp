@@ -34,7 +34,7 @@ void sm_share_stat_t::start_timer() {
   });
 }
 
-void sm_share_stat_t::cancel() { stat_timer.cancel(); }
+std::size_t sm_share_stat_t::cancel() { return stat_timer.cancel(); }
 
 void sm_share_stat_t::on_timer(boost::system::error_code const& ec) {
   if (ec) {

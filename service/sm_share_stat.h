@@ -4,6 +4,7 @@
 // period ("StatTimer") while any share has an open connection or activity.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,13 +36,15 @@ class sm_share_stat_t {
 
   void start_timer();
   void on_timer(boost::system::error_code const& ec);
-  void cancel();
+  // The number of waits cancelled: 0 when the tick is already due to run.
+  std::size_t cancel();
 
  private:
   sm_app_t& app;
   std::map<boost::filesystem::path, counters_t> counters;
   boost::asio::steady_timer stat_timer;
   std::chrono::steady_clock::duration period;
-  // Lets a completion that outlives the object see that it is gone.
+  // A tick already due when the object is deleted still runs (cancel cannot
+  // stop it); this lets it see that the object is gone.
   std::shared_ptr<char> alive;
 };

@@ -173,7 +173,8 @@ class cf_basic_ipc_link_t {
       on_write_queue_empty();
       return;
     }
-    // Without a socket the frames wait in the pending output.
+    // Without a socket the frames wait in the pending output; the first send
+    // once there is one takes them along.
     if (!socket) return;
     output_in_flight.swap(pending_output);
     before_write();

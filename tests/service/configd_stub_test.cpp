@@ -164,14 +164,6 @@ TEST_F(configd_stub_test, interrupt_is_forwarded_as_termination) {
       << stub.err();
 }
 
-TEST_F(configd_stub_test, exits_with_the_daemon_status) {
-  write_file(config, "actual_log { type: FILE path: '" + (sandbox / "missing/x.log").string() + "' }\n");
-  stub_run_t stub({"--config", config});
-  EXPECT_EQ("tag: GET_CONFIG_REQUEST", stub.next_line());
-  EXPECT_EQ(102, stub.wait());
-  EXPECT_NE(std::string::npos, stub.err().find("Error: Cannot create log")) << stub.err();
-}
-
 struct bad_start_case {
   char const* name;
   char const* file_text;  // null: no file

@@ -17,6 +17,7 @@
 #include "framework/log/cf_log.h"
 #include "service/sm_app.h"
 #include "tests/service/sm_test_log.h"
+#include "tests/support/configd_peer.h"
 
 class sm_app_fixture : public ::testing::Test {
  protected:
@@ -50,51 +51,25 @@ class sm_app_fixture : public ::testing::Test {
     return -1;
   }
 
-  void send_raw(std::string const& bytes) {
+  static std::string frame(std::string const& body) { return configd_peer_t::frame(body); }
+
+  void send(qn::Configd2SMBGardixMessage const& message) {
+    std::string const bytes = frame(message.SerializeAsString());
     ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::write(peer, bytes.data(), bytes.size()));
   }
-
-  static std::string frame(std::string const& body) {
-    std::uint32_t const n = static_cast<std::uint32_t>(body.size());
-    std::string out;
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xff));
-    return out + body;
-  }
-
-  void send(qn::Configd2SMBGardixMessage const& message) { send_raw(frame(message.SerializeAsString())); }
 
   bool peer_has_data() {
     pollfd p{peer, POLLIN, 0};
     return ::poll(&p, 1, 0) == 1;
   }
 
-  // One whole frame body from the peer end, after running the loop.
-  std::string receive_body() {
-    poll();
-    std::string header = read_exact(4);
-    if (header.size() != 4) return std::string();
-    std::uint32_t const n = static_cast<unsigned char>(header[0]) | (static_cast<unsigned char>(header[1]) << 8) |
-                            (static_cast<unsigned char>(header[2]) << 16) |
-                            (std::uint32_t(static_cast<unsigned char>(header[3])) << 24);
-    return read_exact(n);
-  }
-
-  std::string read_exact_after_poll(std::size_t n) {
-    poll();
-    return read_exact(n);
-  }
-
-  qn::SMBGardix2ConfigdMessage receive() {
-    qn::SMBGardix2ConfigdMessage message;
-    EXPECT_TRUE(message.ParseFromString(receive_body()));
-    return message;
-  }
-
+  // Exactly n bytes from the peer end, after running the loop.
   std::string read_exact(std::size_t n) {
+    poll();
     std::string out;
     while (out.size() < n) {
       pollfd p{peer, POLLIN, 0};
-      if (::poll(&p, 1, 10000) != 1) {
+      if (::poll(&p, 1, configd_peer_t::stall_ms) != 1) {
         ADD_FAILURE() << "nothing from the daemon side";
         return out;
       }
@@ -107,6 +82,18 @@ class sm_app_fixture : public ::testing::Test {
       out.append(buf, static_cast<std::size_t>(got));
     }
     return out;
+  }
+
+  // The next whole message from the daemon side.
+  qn::SMBGardix2ConfigdMessage receive() {
+    std::string const header = read_exact(4);
+    qn::SMBGardix2ConfigdMessage message;
+    if (header.size() != 4) return message;
+    std::uint32_t const n = static_cast<unsigned char>(header[0]) | (static_cast<unsigned char>(header[1]) << 8) |
+                            (static_cast<unsigned char>(header[2]) << 16) |
+                            (std::uint32_t(static_cast<unsigned char>(header[3])) << 24);
+    EXPECT_TRUE(message.ParseFromString(read_exact(n)));
+    return message;
   }
 
   std::shared_ptr<sm_test_log_t> log;

@@ -29,17 +29,23 @@ int count_of(std::string const& text, std::string const& part) {
 #define EXPECT_LOGGED(peer, line) EXPECT_NE(std::string::npos, (peer).log().find(line)) << (peer).log()
 #define EXPECT_NOT_LOGGED(peer, line) EXPECT_EQ(std::string::npos, (peer).log().find(line)) << (peer).log()
 
-TEST(service_run, first_frame_is_get_config_request_and_nothing_else_until_answered) {
-  configd_peer_t peer(daemon_path);
-  out_t first = peer.expect(out_t::GET_CONFIG_REQUEST);
-  EXPECT_EQ(std::string("\x08\x01", 2), first.SerializeAsString()) << "the request carries its tag only";
-  peer.close_socket();
-  EXPECT_EQ(1, peer.wait());
+in_t fcheck_response(bool with_uid, std::uint32_t uid, bool with_path, bool with_error) {
+  in_t message;
+  message.set_tag(in_t::GET_FCHECK_RESPONSE);
+  if (with_uid) message.set_uid(uid);
+  if (with_path) message.set_socket_path("/run/fcheck.sock");
+  if (with_error) message.mutable_error()->set_code(qn::EC_NO_FILE_CHECK);
+  return message;
 }
 
 TEST(service_run, every_config_response_is_answered_with_revision_and_state) {
   configd_peer_t peer(daemon_path);
   peer.expect(out_t::GET_CONFIG_REQUEST);
+  // Neither is answered, and neither ends the daemon.
+  peer.send(fcheck_response(true, ::getuid(), true, false));
+  in_t appinfo;
+  appinfo.set_tag(in_t::APPINFO_NOTIFICATION);
+  peer.send(appinfo);
   qn::SMBGardixConfig const config = configd_peer_t::stderr_config();
 
   struct step {
@@ -89,6 +95,21 @@ TEST(service_run, sighup_asks_again_before_and_after_configuration) {
   EXPECT_EQ(3, count_of(peer.log(), "Notice: SIGHUP received, config will be ordered from ConfigD\n")) << peer.log();
 }
 
+// "Notice: SMBGardix " and four dot-separated numbers make the first line.
+bool is_version_line(std::string const& log) {
+  std::string const marker = "Notice: SMBGardix ";
+  if (log.compare(0, marker.size(), marker) != 0) return false;
+  std::string const version = log.substr(marker.size(), log.find('\n') - marker.size());
+  int dots = 0;
+  for (char c : version) {
+    if (c == '.')
+      ++dots;
+    else if (c < '0' || c > '9')
+      return false;
+  }
+  return dots == 3 && version.find("..") == std::string::npos && version.front() != '.' && version.back() != '.';
+}
+
 struct termination_case {
   char const* name;
   bool configured;
@@ -105,7 +126,7 @@ TEST_P(service_termination, sigterm_ends_with_107) {
   }
   peer.signal(SIGTERM);
   EXPECT_EQ(107, peer.wait());
-  EXPECT_LOGGED(peer, "Notice: SMBGardix ");
+  EXPECT_TRUE(is_version_line(peer.log())) << peer.log();
   EXPECT_LOGGED(peer, "Notice: Termination signal received, exiting...\n");
   EXPECT_LOGGED(peer, "Notice: Exit with status 107 (Process terminated by signal)\n");
   EXPECT_TRUE(peer.at_end());
@@ -115,17 +136,6 @@ INSTANTIATE_TEST_SUITE_P(when, service_termination,
                          ::testing::Values(termination_case{"before_configuration", false},
                                            termination_case{"after_configuration", true}),
                          [](::testing::TestParamInfo<termination_case> const& info) { return info.param.name; });
-
-TEST(service_run, configd_closing_ends_with_1) {
-  configd_peer_t peer(daemon_path);
-  peer.expect(out_t::GET_CONFIG_REQUEST);
-  peer.send(configd_peer_t::config_response(1, configd_peer_t::stderr_config()));
-  peer.expect(out_t::MY_INFO_NOTIFICATION);
-  peer.close_socket();
-  EXPECT_EQ(1, peer.wait());
-  EXPECT_LOGGED(peer, "Error: Monitor connection: End of file\n");
-  EXPECT_LOGGED(peer, "Notice: Exit with status 1 (Error on monitor channel)\n");
-}
 
 struct bad_frame_case {
   char const* name;
@@ -164,15 +174,6 @@ struct argument_case {
   char const* line;
 };
 
-in_t fcheck_response(bool with_uid, std::uint32_t uid, bool with_path, bool with_error) {
-  in_t message;
-  message.set_tag(in_t::GET_FCHECK_RESPONSE);
-  if (with_uid) message.set_uid(uid);
-  if (with_path) message.set_socket_path("/run/fcheck.sock");
-  if (with_error) message.mutable_error()->set_code(qn::EC_NO_FILE_CHECK);
-  return message;
-}
-
 std::vector<argument_case> argument_cases() {
   std::vector<argument_case> cases;
   in_t no_revision = configd_peer_t::config_response(1, configd_peer_t::stderr_config());
@@ -208,19 +209,6 @@ TEST_P(service_argument_check, ends_with_12) {
 
 INSTANTIATE_TEST_SUITE_P(messages, service_argument_check, ::testing::ValuesIn(argument_cases()),
                          [](::testing::TestParamInfo<argument_case> const& info) { return info.param.name; });
-
-TEST(service_run, unrequested_fcheck_response_and_appinfo_are_consumed) {
-  configd_peer_t peer(daemon_path);
-  peer.expect(out_t::GET_CONFIG_REQUEST);
-  peer.send(fcheck_response(true, ::getuid(), true, false));
-  in_t appinfo;
-  appinfo.set_tag(in_t::APPINFO_NOTIFICATION);
-  peer.send(appinfo);
-  peer.send(configd_peer_t::config_response(5, configd_peer_t::stderr_config()));
-  EXPECT_EQ(5u, peer.expect(out_t::MY_INFO_NOTIFICATION).config_revision());
-  peer.signal(SIGTERM);
-  EXPECT_EQ(107, peer.wait());
-}
 
 TEST(service_run, log_file_that_cannot_be_created_ends_with_102) {
   sm_test_sandbox_t sandbox;
@@ -271,9 +259,11 @@ struct threshold_case {
 
 class service_held_back_lines : public ::testing::TestWithParam<threshold_case> {};
 
+// ConfigD closing the socket after the first settings, at each log level.
 TEST_P(service_held_back_lines, appear_only_when_they_pass_the_new_threshold) {
   configd_peer_t peer(daemon_path);
-  peer.expect(out_t::GET_CONFIG_REQUEST);
+  out_t first = peer.expect(out_t::GET_CONFIG_REQUEST);
+  EXPECT_EQ(std::string("\x08\x01", 2), first.SerializeAsString()) << "the request carries its tag only";
   peer.send(configd_peer_t::config_response(1, configd_peer_t::stderr_config(GetParam().level)));
   peer.expect(out_t::MY_INFO_NOTIFICATION);
   peer.close_socket();
@@ -296,26 +286,6 @@ INSTANTIATE_TEST_SUITE_P(levels, service_held_back_lines,
                                            threshold_case{"error", qn::LOG_LEVEL_ERROR, false}),
                          [](::testing::TestParamInfo<threshold_case> const& info) { return info.param.name; });
 
-TEST(service_run, start_line_carries_the_version) {
-  configd_peer_t peer(daemon_path);
-  peer.expect(out_t::GET_CONFIG_REQUEST);
-  peer.signal(SIGTERM);
-  EXPECT_EQ(107, peer.wait());
-  std::string const marker = "Notice: SMBGardix ";
-  std::size_t const at = peer.log().find(marker);
-  ASSERT_NE(std::string::npos, at) << peer.log();
-  std::string const version = peer.log().substr(at + marker.size(), peer.log().find('\n', at) - at - marker.size());
-  // Four dot-separated numbers.
-  int dots = 0;
-  for (char c : version) {
-    if (c == '.')
-      ++dots;
-    else
-      EXPECT_TRUE(c >= '0' && c <= '9') << version;
-  }
-  EXPECT_EQ(3, dots) << version;
-}
-
 struct monitor_case {
   char const* name;
   std::string value;
@@ -333,10 +303,8 @@ TEST_P(service_bad_monitor, ends_with_125) {
 
 INSTANTIATE_TEST_SUITE_P(values, service_bad_monitor,
                          ::testing::Values(monitor_case{"empty", ""}, monitor_case{"trailing_letter", "12a"},
-                                           monitor_case{"leading_blank", " 5"}, monitor_case{"trailing_blank", "3 "},
-                                           monitor_case{"above_int", "2147483648"},
-                                           monitor_case{"below_int", "-2147483649"}, monitor_case{"sign_only", "+"},
-                                           monitor_case{"hex", "0x3"}, monitor_case{"two_signs", "+-3"}),
+                                           monitor_case{"leading_blank", " 5"},
+                                           monitor_case{"above_int", "2147483648"}),
                          [](::testing::TestParamInfo<monitor_case> const& info) { return info.param.name; });
 
 struct good_monitor_case {
@@ -356,8 +324,7 @@ TEST_P(service_good_monitor, is_used_as_the_descriptor) {
 
 INSTANTIATE_TEST_SUITE_P(values, service_good_monitor,
                          ::testing::Values(good_monitor_case{"plus_five", "+5", 5},
-                                           good_monitor_case{"minus_zero", "-0", 0},
-                                           good_monitor_case{"leading_zeros", "0007", 7}),
+                                           good_monitor_case{"minus_zero", "-0", 0}),
                          [](::testing::TestParamInfo<good_monitor_case> const& info) { return info.param.name; });
 
 struct parse_case {
@@ -372,6 +339,8 @@ TEST(service_monitor_value, parses_a_signed_decimal_int) {
       {"2147483647", true, 2147483647}, {"0007", true, 7}, {"", false, 0}, {"12a", false, 0},
       {" 5", false, 0},        {"5 ", false, 0},     {"2147483648", false, 0}, {"-2147483649", false, 0},
       {"+", false, 0},         {"-", false, 0},      {"1e3", false, 0},      {"3.0", false, 0},
+      {"0x3", false, 0},       {"+-3", false, 0},    {"--3", false, 0},      {"\t3", false, 0},
+      {"4294967295", false, 0}, {"-4294967295", false, 0}, {"00000000002147483647", true, 2147483647},
   };
   for (parse_case const& c : cases) {
     if (c.ok) {

@@ -72,46 +72,37 @@ std::vector<per_share_field> const per_share_fields = {
     {"max_compression_ratio: 12", GETTER(max_compression_ratio), "12", "0"},
 };
 
-TEST_F(settings_test, share_entry_answers_every_field_even_when_it_leaves_it_unset) {
+TEST_F(settings_test, share_with_an_entry_reads_the_entry_even_where_it_leaves_the_field_unset) {
   for (per_share_field const& f : per_share_fields) {
     sm_settings_t s;
-    s.apply(1, parse_config(std::string(f.setting) + " share { item { tag: 'bare' } }"), false);
-    EXPECT_EQ(f.schema_default, f.get(s, "bare")) << f.setting << ": the share's entry, not the global value";
-    EXPECT_EQ(f.set_value, f.get(s, "other")) << f.setting << ": a share without entry reads the global value";
-  }
-}
-
-TEST_F(settings_test, share_entry_value_wins_over_the_global_one) {
-  for (per_share_field const& f : per_share_fields) {
-    sm_settings_t s;
-    s.apply(1, parse_config(std::string("share { item { tag: 'own' ") + f.setting + " } }"), false);
+    s.apply(1, parse_config(std::string(f.setting) + " share { item { tag: 'bare' } item { tag: 'own' " + f.setting +
+                            " } }"),
+            false);
+    EXPECT_EQ(f.schema_default, f.get(s, "bare")) << f.setting << ": the entry's default, not the global value";
     EXPECT_EQ(f.set_value, f.get(s, "own")) << f.setting;
-    EXPECT_EQ(f.schema_default, f.get(s, "other")) << f.setting;
+    EXPECT_EQ(f.set_value, f.get(s, "other")) << f.setting << ": a share without entry reads the global value";
+
+    sm_settings_t unset_globally;
+    unset_globally.apply(1, parse_config(std::string("share { item { tag: 'own' ") + f.setting + " } }"), false);
+    EXPECT_EQ(f.set_value, f.get(unset_globally, "own")) << f.setting;
+    EXPECT_EQ(f.schema_default, f.get(unset_globally, "other")) << f.setting;
   }
 }
 
-TEST_F(settings_test, tags_are_filed_normalised_and_looked_up_unchanged) {
-  settings.apply(1, parse_config("scan_timeout: 100 share { item { tag: 'Public_Docs' scan_timeout: 200 } }"), false);
-  EXPECT_EQ(200u, settings.scan_timeout("publicdocs"));
-  EXPECT_EQ(100u, settings.scan_timeout("Public_Docs"));
-  EXPECT_EQ(100u, settings.scan_timeout("public_docs"));
-}
-
-TEST_F(settings_test, later_item_of_the_same_key_wins) {
+TEST_F(settings_test, entries_are_keyed_by_normalised_tag_replaced_whole_and_never_removed) {
   settings.apply(1,
-                 parse_config("share { item { tag: 'My_Share' scan_timeout: 1 } item { tag: 'MYSHARE_' "
-                              "scan_timeout: 2 } }"),
+                 parse_config("scan_timeout: 100 share { item { tag: 'Public_Docs' scan_timeout: 200 } "
+                              "item { tag: 'My_Share' scan_timeout: 1 } item { tag: 'MYSHARE_' scan_timeout: 2 } "
+                              "item { tag: 'b' scan_timeout: 7 } }"),
                  false);
-  EXPECT_EQ(2u, settings.scan_timeout("myshare"));
-}
+  EXPECT_EQ(200u, settings.scan_timeout("publicdocs"));
+  EXPECT_EQ(100u, settings.scan_timeout("Public_Docs")) << "looked up unchanged";
+  EXPECT_EQ(100u, settings.scan_timeout("public_docs"));
+  EXPECT_EQ(2u, settings.scan_timeout("myshare")) << "the later item of one key wins";
 
-TEST_F(settings_test, entries_are_replaced_whole_and_never_removed) {
-  settings.apply(1, parse_config("share { item { tag: 'a' scan_timeout: 5 alert_files: true } item { tag: 'b' "
-                                 "scan_timeout: 7 } }"),
-                 false);
-  settings.apply(2, parse_config("scan_timeout: 99 share { item { tag: 'a' alert_files: true } }"), false);
-  EXPECT_EQ(0u, settings.scan_timeout("a")) << "the new item leaves scan_timeout unset";
-  EXPECT_TRUE(settings.alert_files("a"));
+  settings.apply(2, parse_config("scan_timeout: 99 share { item { tag: 'PUBLICDOCS' alert_files: true } }"), false);
+  EXPECT_EQ(0u, settings.scan_timeout("publicdocs")) << "the new item leaves scan_timeout unset";
+  EXPECT_TRUE(settings.alert_files("publicdocs"));
   EXPECT_EQ(7u, settings.scan_timeout("b")) << "a share absent from the new settings keeps its entry";
   EXPECT_EQ(99u, settings.scan_timeout("c"));
 }
@@ -147,16 +138,14 @@ TEST_F(settings_test, log_level_sets_the_threshold) {
   }
 }
 
-TEST_F(settings_test, auto_log_keeps_the_installed_sink) {
+TEST_F(settings_test, auto_log_keeps_the_installed_sink_or_installs_the_console) {
   settings.apply(1, parse_config(""), false);
   cf_log(CF_LOG_ERROR, "still here");
   EXPECT_TRUE(log->has("Error: still here")) << log->all();
-}
 
-TEST_F(settings_test, auto_log_without_any_sink_installs_one) {
   cf_log_reset_for_tests();
-  settings.apply(1, parse_config("log_level: LOG_LEVEL_ERROR"), false);
-  EXPECT_TRUE(cf_is_log_set());
+  settings.apply(2, parse_config("log_level: LOG_LEVEL_ERROR"), false);
+  EXPECT_TRUE(cf_is_log_set()) << "held-back lines must not pile up for ever";
   EXPECT_EQ(CF_LOG_MODE_INSTALLED, cf_log_mode());
 }
 
@@ -269,13 +258,6 @@ TEST_F(settings_test, socket_path_and_chroot_dir_checks) {
       EXPECT_TRUE(log->lines.empty()) << log->all();
     }
   }
-}
-
-TEST_F(settings_test, refusal_lines_respect_the_threshold) {
-  settings.apply(1, parse_config("log_level: LOG_LEVEL_ERROR"), false);
-  cf_log_threshold = 5;
-  EXPECT_EQ(qn::EC_BAD_CONFIG, thrown_code([&] { settings.smb_socket_path(); }));
-  EXPECT_TRUE(log->lines.empty()) << log->all();
 }
 
 }  // namespace

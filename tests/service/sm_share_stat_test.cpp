@@ -5,6 +5,7 @@
 #include <string>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
 
@@ -50,20 +51,19 @@ class share_stat_test : public sm_app_fixture {
   std::unique_ptr<sm_share_stat_t, sm_share_stat_t::deleter_t> stat;
 };
 
-TEST_F(share_stat_test, report_is_framed_byte_for_byte) {
-  stat->count_in("/s");
-  stat->count_out("/s");
+TEST_F(share_stat_test, nothing_is_sent_without_activity) {
   tick();
-  poll();
-  EXPECT_EQ(std::string("\x10\x00\x00\x00\x08\x03\x2a\x0c\x0a\x0a\x0a\x02/s\x50\x00\x58\x01\x60\x01", 20),
-            read_exact(20));
+  tick();
+  EXPECT_TRUE(nothing_sent());
 }
 
 TEST_F(share_stat_test, open_and_close_within_one_period_is_reported_once) {
-  stat->count_in("/srv/a");
-  stat->count_out("/srv/a");
+  stat->count_in("/s");
+  stat->count_out("/s");
   tick();
-  EXPECT_EQ("/srv/a 0/1/1", next_report());
+  // MY_STAT_NOTIFICATION, stat { shares { share_path "/s" base 0 in 1 out 1 } }
+  EXPECT_EQ(std::string("\x10\x00\x00\x00\x08\x03\x2a\x0c\x0a\x0a\x0a\x02/s\x50\x00\x58\x01\x60\x01", 20),
+            read_exact(20));
   tick();
   EXPECT_TRUE(nothing_sent());
 }
@@ -98,21 +98,10 @@ TEST_F(share_stat_test, shares_come_in_path_order) {
   EXPECT_EQ("/srv/a/b 0/1/0, /srv/a-b 0/1/0, /srv/b 0/1/0", next_report());
 }
 
-TEST_F(share_stat_test, nothing_is_sent_without_activity) {
-  tick();
-  tick();
-  EXPECT_TRUE(nothing_sent());
-}
-
-TEST_F(share_stat_test, cancellation_does_nothing) {
+TEST_F(share_stat_test, cancellation_does_nothing_other_errors_throw_stat_timer) {
   stat->count_in("/srv/a");
   stat->on_timer(boost::asio::error::operation_aborted);
   EXPECT_TRUE(nothing_sent());
-  tick();
-  EXPECT_EQ("/srv/a 0/1/0", next_report()) << "the counters were left alone";
-}
-
-TEST_F(share_stat_test, other_timer_errors_throw_stat_timer) {
   try {
     stat->on_timer(boost::asio::error::bad_descriptor);
     FAIL() << "no exception";
@@ -120,24 +109,40 @@ TEST_F(share_stat_test, other_timer_errors_throw_stat_timer) {
     EXPECT_EQ(boost::asio::error::bad_descriptor, e.code());
     EXPECT_EQ(0u, std::string(e.what()).rfind("StatTimer: ", 0)) << e.what();
   }
+  tick();
+  EXPECT_EQ("/srv/a 0/1/0", next_report()) << "the counters were left alone";
 }
 
-TEST_F(share_stat_test, destroyed_object_ignores_its_cancelled_wait) {
+TEST_F(share_stat_test, tick_runs_on_the_loop_and_restarts_the_timer) {
+  stat.reset(new sm_share_stat_t(*app, std::chrono::steady_clock::duration::zero()));
   stat->count_in("/srv/a");
-  stat.reset();
-  EXPECT_TRUE(nothing_sent());
-}
-
-TEST_F(share_stat_test, timer_tick_reports_through_the_loop) {
-  stat.reset();
-  poll();  // the old object's cancelled wait
-  stat.reset(new sm_share_stat_t(*app, std::chrono::milliseconds(1)));
-  stat->count_in("/srv/a");
-  // The first handler to run is the tick; stopping the timer after it keeps
-  // the loop from ticking on.
-  ASSERT_EQ(1u, app->io_context.run_one());
-  stat->cancel();
+  while (!peer_has_data()) {
+    app->io_context.restart();
+    app->io_context.run_one();
+  }
+  EXPECT_EQ(1u, stat->cancel()) << "the tick waits again";
   EXPECT_EQ("/srv/a 0/1/0", next_report());
+}
+
+// A tick that is already due cannot be cancelled; once the object is gone it
+// must do nothing.
+TEST_F(share_stat_test, due_tick_of_a_deleted_object_does_nothing) {
+  stat.reset(new sm_share_stat_t(*app, std::chrono::steady_clock::duration::zero()));
+  stat->count_in("/srv/a");
+  bool deleted = false;
+  // Runs behind the loop's timer check: deletes the object once its tick is
+  // due, else starts the wait again and retries.
+  std::function<void()> delete_when_due = [&] {
+    if (stat->cancel() == 0) {
+      stat.reset();
+      deleted = true;
+      return;
+    }
+    stat->start_timer();
+    boost::asio::post(app->io_context, delete_when_due);
+  };
+  boost::asio::post(app->io_context, delete_when_due);
+  while (!deleted) poll();
   EXPECT_TRUE(nothing_sent());
 }
 

@@ -23,7 +23,12 @@ constexpr std::size_t production_limit = 67108864;
 // A link that records what the base hands it.
 class recording_link_t : public std::enable_shared_from_this<recording_link_t>, public cf_ipc_link_t {
  public:
+  // Without a descriptor (fd -1) the link has no socket until `adopt`.
   recording_link_t(boost::asio::io_context& io, int fd, std::size_t limit) : cf_ipc_link_t(limit) {
+    if (fd >= 0) adopt(io, fd);
+  }
+
+  void adopt(boost::asio::io_context& io, int fd) {
     socket = std::make_shared<cf_local_stream_socket_t>(io);
     socket->assign(boost::asio::local::stream_protocol(), fd);
   }
@@ -204,6 +209,23 @@ TEST_F(ipc_link_test, frames_queued_during_a_write_leave_together_in_order) {
   EXPECT_EQ(0u, link->pending_size());
   EXPECT_EQ(fa + fb + fc, peer_read(fa.size() + fb.size() + fc.size()));
   EXPECT_TRUE(link->errors.empty());
+}
+
+TEST_F(ipc_link_test, frames_sent_without_a_socket_wait_for_the_next_send) {
+  auto link = std::make_shared<recording_link_t>(io, -1, production_limit);
+  qn::Error a = make_error_message(1), b = make_error_message(2);
+  std::string fa = frame(a.SerializeAsString()), fb = frame(b.SerializeAsString());
+  link->async_send_message(a);
+  EXPECT_FALSE(link->is_open());
+  EXPECT_EQ(fa.size(), link->pending_size());
+  EXPECT_TRUE(link->batches.empty());
+
+  link->adopt(io, link_fd);
+  link_fd = -1;
+  link->async_send_message(b);
+  drain();
+  EXPECT_EQ((std::vector<std::size_t>{fa.size() + fb.size()}), link->batches);
+  EXPECT_EQ(fa + fb, peer_read(fa.size() + fb.size()));
 }
 
 TEST_F(ipc_link_test, header_in_pieces_and_two_frames_in_one_packet_arrive_whole_and_in_order) {
