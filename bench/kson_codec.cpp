@@ -101,7 +101,8 @@ class counting_stream_t : public kson::transport_stream_t {
 void BM_frame_reader_5120_byte_reads(benchmark::State& state) {
   constexpr size_t frames = 1000;
   std::vector<char> stream;
-  for (size_t i = 0; i < frames; ++i) kson::transport_stream_t::serialize(file_event(static_cast<uint32_t>(i + 1)), stream);
+  for (size_t i = 0; i < frames; ++i)
+    kson::transport_stream_t::serialize(file_event(static_cast<uint32_t>(i + 1)), stream);
   std::vector<std::vector<char>> reads;
   for (size_t pos = 0; pos < stream.size(); pos += 5120)
     reads.emplace_back(stream.begin() + pos, stream.begin() + std::min(stream.size(), pos + 5120));

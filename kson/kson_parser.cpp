@@ -87,13 +87,31 @@ int kson_decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth) 
   uint32_t marker = static_cast<unsigned char>(cursor->data[0]);
   size_t width = 0;
   switch (marker) {
-    case 'Z': case 'T': case 'F': break;
-    case 'B': width = 1; break;
-    case 'i': width = 2; break;
-    case 'I': width = 4; break;
-    case 'L': width = 8; break;
-    case 's': case 'S': case 'a': case 'A': case 'o': case 'O': break;
-    default: return KSON_MALFORMED;
+    case 'Z':
+    case 'T':
+    case 'F':
+      break;
+    case 'B':
+      width = 1;
+      break;
+    case 'i':
+      width = 2;
+      break;
+    case 'I':
+      width = 4;
+      break;
+    case 'L':
+      width = 8;
+      break;
+    case 's':
+    case 'S':
+    case 'a':
+    case 'A':
+    case 'o':
+    case 'O':
+      break;
+    default:
+      return KSON_MALFORMED;
   }
   ++cursor->data;
   --cursor->size;

@@ -7,8 +7,8 @@
 
 enum : int {
   KSON_OK = 0,
-  KSON_EMPTY = 1,      // nothing left at the cursor
-  KSON_NO_DATA = 2,    // no parser, or the parser has no data
+  KSON_EMPTY = 1,    // nothing left at the cursor
+  KSON_NO_DATA = 2,  // no parser, or the parser has no data
   KSON_NO_MEMORY = 3,
   KSON_MALFORMED = 4,  // malformed, truncated or nested too deep
 };

@@ -105,9 +105,7 @@ size_t kson_writer_size(kson_writer_t const* writer) {
   return 0;
 }
 
-uint32_t kson_writer_type(kson_writer_t const* writer) {
-  return writer ? writer->kind : KSON_WRITER_NONE;
-}
+uint32_t kson_writer_type(kson_writer_t const* writer) { return writer ? writer->kind : KSON_WRITER_NONE; }
 
 bool kson_writer_put(kson_writer_t* writer, void const* bytes, size_t size) {
   if (!writer) return false;

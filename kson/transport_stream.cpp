@@ -50,4 +50,3 @@ bool transport_stream_t::dispatch_message(kson_parser_t* parser, void* stream) {
 }
 
 }  // namespace kson
-

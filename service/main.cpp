@@ -15,8 +15,7 @@
 #define QN_VERSION "1.0.0.0"
 #endif
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
   cf_install_terminate_handler();
   cf_install_protobuf_log_handler();
 
@@ -30,8 +29,7 @@ int main(int argc, char* argv[])
   } catch (qn::ErrorCode code) {
     cf_exit(code);
   } catch (std::exception const& e) {
-    if (cf_log_threshold <= CF_LOG_ERROR)
-      cf_log(CF_LOG_ERROR, cf_exception_to_text(e));
+    if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, cf_exception_to_text(e));
     cf_exit(cf_exception_to_proto_code(e));
   }
 }

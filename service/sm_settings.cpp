@@ -52,8 +52,7 @@ void sm_settings_t::apply(std::uint32_t new_revision, qn::SMBGardixConfig const&
     if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, cf_exception_to_text(e));
     throw qn::EC_BAD_CONFIG;
   }
-  for (qn::SMBShareConfig const& item : config.share().item())
-    shares[lex_normalize_name(item.tag())].CopyFrom(item);
+  for (qn::SMBShareConfig const& item : config.share().item()) shares[lex_normalize_name(item.tag())].CopyFrom(item);
   revision = new_revision;
 }
 
@@ -139,12 +138,14 @@ std::uint32_t sm_settings_t::max_compression_ratio(std::string const& tag) const
 }
 
 std::vector<std::string> sm_settings_t::excluded_paths(std::string const& tag) const {
-  qn::StringList const& list = share_value(tag, [](auto const& s) -> qn::StringList const& { return s.excluded_path(); });
+  qn::StringList const& list =
+      share_value(tag, [](auto const& s) -> qn::StringList const& { return s.excluded_path(); });
   return checked_relative_paths(list, "Bad excluded path: ");
 }
 
 std::vector<std::string> sm_settings_t::included_paths(std::string const& tag) const {
-  qn::StringList const& list = share_value(tag, [](auto const& s) -> qn::StringList const& { return s.included_path(); });
+  qn::StringList const& list =
+      share_value(tag, [](auto const& s) -> qn::StringList const& { return s.included_path(); });
   return checked_relative_paths(list, "Bad included path: ");
 }
 

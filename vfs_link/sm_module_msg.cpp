@@ -109,22 +109,53 @@ bool sm_module_msg_t::deserialize(kson::parser_t& parser) {
     kson::value_t value = it.value();
     bool ok = true;
     switch (it.key_uint32()) {
-      case 0: ok = false; break;
-      case KEY_TYPE: ok = read_uint32(value, TYPE_SHARE_SETTINGS, type); break;
-      case KEY_TAG: ok = value.get_string(tag); break;
-      case KEY_BASEDIR: ok = value.get_string(basedir); break;
-      case KEY_SERIAL: ok = read_uint32(value, UINT32_MAX, serial); break;
-      case KEY_PATH: ok = value.get_string(path); break;
-      case KEY_USER: ok = value.get_string(user); break;
-      case KEY_DOMAIN: ok = value.get_string(domain); break;
-      case KEY_IP: ok = value.get_string(ip); break;
-      case KEY_DEV: ok = read_uint64(value, dev, has_dev); break;
-      case KEY_INO: ok = read_uint64(value, ino, has_ino); break;
-      case KEY_OP: ok = read_uint32(value, OP_WRITE, op); break;
-      case KEY_VERDICT: ok = read_uint32(value, VERDICT_REJECTED, verdict); break;
-      case KEY_EXCLUDED_PATH: ok = append_string(value, excluded_paths); break;
-      case KEY_INCLUDED_PATH: ok = append_string(value, included_paths); break;
-      default: break;  // keys above 14 are skipped, whatever their value
+      case 0:
+        ok = false;
+        break;
+      case KEY_TYPE:
+        ok = read_uint32(value, TYPE_SHARE_SETTINGS, type);
+        break;
+      case KEY_TAG:
+        ok = value.get_string(tag);
+        break;
+      case KEY_BASEDIR:
+        ok = value.get_string(basedir);
+        break;
+      case KEY_SERIAL:
+        ok = read_uint32(value, UINT32_MAX, serial);
+        break;
+      case KEY_PATH:
+        ok = value.get_string(path);
+        break;
+      case KEY_USER:
+        ok = value.get_string(user);
+        break;
+      case KEY_DOMAIN:
+        ok = value.get_string(domain);
+        break;
+      case KEY_IP:
+        ok = value.get_string(ip);
+        break;
+      case KEY_DEV:
+        ok = read_uint64(value, dev, has_dev);
+        break;
+      case KEY_INO:
+        ok = read_uint64(value, ino, has_ino);
+        break;
+      case KEY_OP:
+        ok = read_uint32(value, OP_WRITE, op);
+        break;
+      case KEY_VERDICT:
+        ok = read_uint32(value, VERDICT_REJECTED, verdict);
+        break;
+      case KEY_EXCLUDED_PATH:
+        ok = append_string(value, excluded_paths);
+        break;
+      case KEY_INCLUDED_PATH:
+        ok = append_string(value, included_paths);
+        break;
+      default:
+        break;  // keys above 14 are skipped, whatever their value
     }
     if (!ok) return false;
   }

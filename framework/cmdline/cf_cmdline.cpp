@@ -12,20 +12,16 @@
 
 namespace po = boost::program_options;
 
-void cf_run_standalone(char const* program_name, char const* version, int argc, char const* const* argv)
-{
+void cf_run_standalone(char const* program_name, char const* version, int argc, char const* const* argv) {
   cf_log_threshold = CF_LOG_ERROR;
   cf_set_log(cf_make_console_log());
 
   unsigned const line_length = po::options_description::m_default_line_length;
   po::options_description visible("Command line options", line_length, line_length / 2);
-  visible.add_options()
-    ("help,h", "print help message and exit")
-    ("version,v", "print version and exit");
+  visible.add_options()("help,h", "print help message and exit")("version,v", "print version and exit");
   po::options_description full("Command line options", line_length, line_length / 2);
   full.add(visible);
-  full.add_options()
-    ("dump-app-info", "dump exe file info");
+  full.add_options()("dump-app-info", "dump exe file info");
 
   po::variables_map vm;
   po::store(po::command_line_parser(argc, argv)

@@ -105,10 +105,9 @@ class cf_basic_ipc_link_t {
   void async_read_header() {
     input.resize(4, true);
     std::shared_ptr<cf_basic_ipc_link_t> self = get_shared();
-    boost::asio::async_read(*socket, boost::asio::buffer(input.data.get(), 4),
-                            [this, self](boost::system::error_code const& ec, std::size_t bytes) {
-                              on_read_header(ec, bytes);
-                            });
+    boost::asio::async_read(
+        *socket, boost::asio::buffer(input.data.get(), 4),
+        [this, self](boost::system::error_code const& ec, std::size_t bytes) { on_read_header(ec, bytes); });
   }
 
   bool is_open() const { return socket && Traits::is_open(*socket); }
@@ -147,10 +146,9 @@ class cf_basic_ipc_link_t {
     }
     input.resize(n, true);
     std::shared_ptr<cf_basic_ipc_link_t> self = get_shared();
-    boost::asio::async_read(*socket, boost::asio::buffer(input.data.get(), n),
-                            [this, self](boost::system::error_code const& ec, std::size_t bytes) {
-                              on_read_body(ec, bytes);
-                            });
+    boost::asio::async_read(
+        *socket, boost::asio::buffer(input.data.get(), n),
+        [this, self](boost::system::error_code const& ec, std::size_t bytes) { on_read_body(ec, bytes); });
   }
 
   void on_read_body(boost::system::error_code const& ec, std::size_t /*bytes*/) {
@@ -179,10 +177,9 @@ class cf_basic_ipc_link_t {
     output_in_flight.swap(pending_output);
     before_write();
     std::shared_ptr<cf_basic_ipc_link_t> self = get_shared();
-    boost::asio::async_write(*socket, boost::asio::buffer(output_in_flight.data.get(), output_in_flight.size),
-                             [this, self](boost::system::error_code const& ec, std::size_t bytes) {
-                               on_write(ec, bytes);
-                             });
+    boost::asio::async_write(
+        *socket, boost::asio::buffer(output_in_flight.data.get(), output_in_flight.size),
+        [this, self](boost::system::error_code const& ec, std::size_t bytes) { on_write(ec, bytes); });
   }
 
   void on_write(boost::system::error_code const& ec, std::size_t /*bytes*/) {

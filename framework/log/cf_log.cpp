@@ -58,8 +58,7 @@ void replay(std::vector<entry_t>& entries) {
 }  // namespace
 
 cf_log_t::cf_log_t(callback_t const& additional_log, callback_t const& additional_tagged_log)
-    : additional_log(or_do_nothing(additional_log)),
-      additional_tagged_log(or_do_nothing(additional_tagged_log)) {}
+    : additional_log(or_do_nothing(additional_log)), additional_tagged_log(or_do_nothing(additional_tagged_log)) {}
 
 cf_log_t::~cf_log_t() = default;
 

@@ -37,9 +37,8 @@ int open_log_file(std::string const& path) {
   int const first_error = errno;
   fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
   if (fd >= 0) return fd;
-  throw boost::filesystem::filesystem_error(
-      "Cannot create log", boost::filesystem::path(path),
-      boost::system::error_code(first_error, boost::system::system_category()));
+  throw boost::filesystem::filesystem_error("Cannot create log", boost::filesystem::path(path),
+                                            boost::system::error_code(first_error, boost::system::system_category()));
 }
 
 }  // namespace

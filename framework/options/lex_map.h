@@ -12,7 +12,7 @@ class LexMap;
 
 // A tree of named options in insertion order; names compare by lex_name_equal.
 class lex_map_t {
-public:
+ public:
   using entry_t = std::pair<std::string, lex_value_t>;
   using entries_t = std::vector<entry_t>;
 
@@ -45,6 +45,6 @@ public:
 
   entries_t entries;
 
-private:
+ private:
   void dump_entries(int level, std::string const& prefix) const;
 };

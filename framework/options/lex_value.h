@@ -13,7 +13,7 @@ class lex_map_t;
 // One option's value: an optional list of strings and an optional nested map.
 // Neither present is the nil value.
 class lex_value_t {
-public:
+ public:
   using list_t = std::vector<std::string>;
 
   lex_value_t();

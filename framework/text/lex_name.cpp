@@ -18,7 +18,9 @@ std::string lex_normalize_name(std::string const& name) {
   return key;
 }
 
-bool lex_name_equal(std::string const& a, std::string const& b) { return lex_normalize_name(a) == lex_normalize_name(b); }
+bool lex_name_equal(std::string const& a, std::string const& b) {
+  return lex_normalize_name(a) == lex_normalize_name(b);
+}
 
 bool lex_is_valid_name(std::string const& name) {
   if (name.empty()) return false;

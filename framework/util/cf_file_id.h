@@ -8,7 +8,7 @@
 // A file's identity as stat sees it. The members are named and shaped as in struct stat:
 // st_ctime is a macro for st_ctim.tv_sec, so id.st_ctime reads the whole seconds here too.
 class cf_file_id_t {
-public:
+ public:
   cf_file_id_t();
   explicit cf_file_id_t(struct stat const& st);
 

@@ -4,8 +4,7 @@
 
 #include "framework/log/cf_log.h"
 
-std::string cf_setup_default_locale()
-{
+std::string cf_setup_default_locale() {
   std::string result;
   for (char const* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     char const* value = std::getenv(name);
@@ -20,7 +19,6 @@ std::string cf_setup_default_locale()
       cf_log(CF_LOG_WARNING,
              "Unable to get default locale: LC_ALL, LC_CTYPE and LANG variables are not set, assuming \"C\"");
   }
-  for (char const* name : {"LC_ALL", "LC_CTYPE", "LANG"})
-    ::setenv(name, "C", 1);
+  for (char const* name : {"LC_ALL", "LC_CTYPE", "LANG"}) ::setenv(name, "C", 1);
   return result;
 }

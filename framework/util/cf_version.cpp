@@ -6,8 +6,7 @@
 
 #include "framework/log/cf_log.h"
 
-cf_version_t cf_parse_version(std::string const& text)
-{
+cf_version_t cf_parse_version(std::string const& text) {
   std::vector<std::string> parts;
   std::string::size_type start = 0;
   for (;;) {
@@ -27,8 +26,7 @@ cf_version_t cf_parse_version(std::string const& text)
   return version;
 }
 
-bool cf_is_compatible_version(std::string const& a, std::string const& b)
-{
+bool cf_is_compatible_version(std::string const& a, std::string const& b) {
   try {
     cf_version_t va = cf_parse_version(a);
     cf_version_t vb = cf_parse_version(b);

@@ -19,18 +19,35 @@ namespace {
 
 bool encode(kson_writer_t* writer, kson_node_t const* node) {
   switch (node->marker) {
-    case 'Z': return kson_write_nil(writer);
-    case 'T': case 'F': return kson_write_bool(writer, node->marker == 'T');
-    case 'B': { uint8_t v; return kson_get_uint8(node, &v) && kson_write_uint8(writer, v); }
-    case 'i': { int16_t v; return kson_get_int16(node, &v) && kson_write_int16(writer, v); }
-    case 'I': { uint32_t v; return kson_get_uint32(node, &v) && kson_write_uint32(writer, v); }
-    case 'L': { int64_t v; return kson_get_int64(node, &v) && kson_write_int64(writer, v); }
-    case 's': case 'S': {
+    case 'Z':
+      return kson_write_nil(writer);
+    case 'T':
+    case 'F':
+      return kson_write_bool(writer, node->marker == 'T');
+    case 'B': {
+      uint8_t v;
+      return kson_get_uint8(node, &v) && kson_write_uint8(writer, v);
+    }
+    case 'i': {
+      int16_t v;
+      return kson_get_int16(node, &v) && kson_write_int16(writer, v);
+    }
+    case 'I': {
+      uint32_t v;
+      return kson_get_uint32(node, &v) && kson_write_uint32(writer, v);
+    }
+    case 'L': {
+      int64_t v;
+      return kson_get_int64(node, &v) && kson_write_int64(writer, v);
+    }
+    case 's':
+    case 'S': {
       char const* data = nullptr;
       size_t size = 0;
       return kson_string_data(node, &data) && kson_string_size(node, &size) && kson_write_string(writer, data, size);
     }
-    default: break;
+    default:
+      break;
   }
   bool object = kson_is_object(node);
   bool big = node->marker == 'A' || node->marker == 'O';

@@ -11,9 +11,8 @@
 inline bool fuzz_same_message(sm_module_msg_t const& a, sm_module_msg_t const& b) {
   return a.type == b.type && a.tag == b.tag && a.basedir == b.basedir && a.serial == b.serial && a.path == b.path &&
          a.user == b.user && a.domain == b.domain && a.ip == b.ip && a.has_dev == b.has_dev &&
-         (!a.has_dev || a.dev == b.dev) && a.has_ino == b.has_ino && (!a.has_ino || a.ino == b.ino) &&
-         a.op == b.op && a.verdict == b.verdict && a.excluded_paths == b.excluded_paths &&
-         a.included_paths == b.included_paths;
+         (!a.has_dev || a.dev == b.dev) && a.has_ino == b.has_ino && (!a.has_ino || a.ino == b.ino) && a.op == b.op &&
+         a.verdict == b.verdict && a.excluded_paths == b.excluded_paths && a.included_paths == b.included_paths;
 }
 
 // A message that reads must write back, when it fits a short object, and read
@@ -25,8 +24,7 @@ inline void fuzz_check_message(kson::parser_t& parser) {
   bool written = kson::transport_stream_t::serialize(msg, frame);
   size_t pairs = msg.excluded_paths.size() + msg.included_paths.size() + (msg.type != 0) + !msg.tag.empty() +
                  !msg.basedir.empty() + (msg.serial != 0) + !msg.path.empty() + !msg.user.empty() +
-                 !msg.domain.empty() + !msg.ip.empty() + msg.has_dev + msg.has_ino + (msg.op != 0) +
-                 (msg.verdict != 0);
+                 !msg.domain.empty() + !msg.ip.empty() + msg.has_dev + msg.has_ino + (msg.op != 0) + (msg.verdict != 0);
   FUZZ_CHECK(written == (pairs <= 255));
   if (!written) {
     FUZZ_CHECK(frame.size() == 1);

@@ -92,7 +92,9 @@ bool collect(kson_parser_t* parser, void* context) {
 }
 
 TEST(kson_frame_reader, frame_split_at_every_byte_gives_one_callback) {
-  std::string body = bytes({'o', 1}) + kson_test::u32(5) + "s\x03" "abc";
+  std::string body = bytes({'o', 1}) + kson_test::u32(5) +
+                     "s\x03"
+                     "abc";
   std::string stream = frame(body);
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     SCOPED_TRACE(cut);

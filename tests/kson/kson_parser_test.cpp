@@ -59,23 +59,24 @@ TEST(kson_parser, decodes_every_kind) {
 
 TEST(kson_parser, rejects_malformed_and_truncated_input) {
   std::string const cases[] = {
-      "X",                                 // no marker
-      bytes({0}),                          // no marker
-      "E",                                 // E names a null node, never a value
-      "B",                                 // payload missing
-      bytes({'i', 1}),                     // payload short
-      bytes({'I', 1, 2, 3}),               //
-      bytes({'L', 1, 2, 3, 4, 5, 6, 7}),   //
-      "s",                                 // length missing
-      "S" + le(1, 3),                      // length short
-      "s\x03" "ab",                        // string longer than the input
-      "S" + le(5, 4) + "abcd",             //
-      bytes({'a', 2, 'Z'}),                // fewer items than counted
-      "A" + le(2, 4) + "Z",                //
-      bytes({'o', 1, 'Z'}),                // key without value
-      "O" + le(2, 4) + "ZZZ",              //
-      bytes({'a', 1, 'a', 1, 'X'}),        // a bad child fails the whole value
-      bytes({'o', 1, 'B', 1, 'i', 0}),     //
+      "X",                                // no marker
+      bytes({0}),                         // no marker
+      "E",                                // E names a null node, never a value
+      "B",                                // payload missing
+      bytes({'i', 1}),                    // payload short
+      bytes({'I', 1, 2, 3}),              //
+      bytes({'L', 1, 2, 3, 4, 5, 6, 7}),  //
+      "s",                                // length missing
+      "S" + le(1, 3),                     // length short
+      "s\x03"
+      "ab",                             // string longer than the input
+      "S" + le(5, 4) + "abcd",          //
+      bytes({'a', 2, 'Z'}),             // fewer items than counted
+      "A" + le(2, 4) + "Z",             //
+      bytes({'o', 1, 'Z'}),             // key without value
+      "O" + le(2, 4) + "ZZZ",           //
+      bytes({'a', 1, 'a', 1, 'X'}),     // a bad child fails the whole value
+      bytes({'o', 1, 'B', 1, 'i', 0}),  //
   };
   for (auto const& input : cases) {
     SCOPED_TRACE(testing::PrintToString(input));
@@ -153,7 +154,9 @@ TEST(kson_parser, trailing_bytes_are_left_for_the_next_parse) {
 }
 
 TEST(kson_parser, strings_point_into_the_input) {
-  parsed p("s\x05hello" "trailing");
+  parsed p(
+      "s\x05hello"
+      "trailing");
   ASSERT_EQ(0, p.rc);
   char const* data = nullptr;
   size_t size = 0;
@@ -168,7 +171,14 @@ TEST(kson_parser, integer_getters_take_the_exact_marker_only) {
   parsed i(bytes({'i', 0xFE, 0xFF}));
   parsed I(bytes({'I', 0xFE, 0xFF, 0xFF, 0xFF}));
   parsed L(bytes({'L', 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-  uint8_t u8; int8_t s8; uint16_t u16; int16_t s16; uint32_t u32; int32_t s32; uint64_t u64; int64_t s64;
+  uint8_t u8;
+  int8_t s8;
+  uint16_t u16;
+  int16_t s16;
+  uint32_t u32;
+  int32_t s32;
+  uint64_t u64;
+  int64_t s64;
 
   EXPECT_TRUE(kson_get_uint8(b.root, &u8));
   EXPECT_EQ(0xFE, u8);

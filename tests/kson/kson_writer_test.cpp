@@ -35,8 +35,7 @@ TEST(kson_writer, scalars_are_written_byte_exact) {
        bytes({'L', 8, 7, 6, 5, 4, 3, 2, 1})},
       {"int64", [](kson_writer_t* w) { return kson_write_int64(w, -3); },
        bytes({'L', 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
-      {"string", [](kson_writer_t* w) { return kson_write_string(w, "ab\0c", 4); },
-       bytes({'s', 4, 'a', 'b', 0, 'c'})},
+      {"string", [](kson_writer_t* w) { return kson_write_string(w, "ab\0c", 4); }, bytes({'s', 4, 'a', 'b', 0, 'c'})},
       {"empty string", [](kson_writer_t* w) { return kson_write_string(w, "", 0); }, bytes({'s', 0})},
       {"cstring", [](kson_writer_t* w) { return kson_write_cstring(w, "xyz"); }, "s\x03xyz"},
   };
@@ -126,7 +125,8 @@ TEST(kson_writer, containers_back_patch_their_counts) {
               kson_writer_t* inner = kson_writer_open_object(o, false);
               return kson_writer_close(inner) && kson_writer_close(o);
             }));
-  EXPECT_EQ("O" + le(0, 4), written([](kson_writer_t* w) { return kson_writer_close(kson_writer_open_object(w, true)); }));
+  EXPECT_EQ("O" + le(0, 4),
+            written([](kson_writer_t* w) { return kson_writer_close(kson_writer_open_object(w, true)); }));
 }
 
 TEST(kson_writer, short_array_takes_255_items) {

@@ -29,8 +29,8 @@ TEST(kson_stream, signed_and_unsigned_twins_write_the_same_bytes) {
     EXPECT_EQ(1u, root.type());
   }
   std::string ff8(8, '\xFF');
-  EXPECT_EQ("B" + ff8.substr(0, 1) + "B" + ff8.substr(0, 1) + "i" + ff8.substr(0, 2) + "i" + ff8.substr(0, 2) +
-                "I" + ff8.substr(0, 4) + "I" + ff8.substr(0, 4) + "L" + ff8 + "L" + ff8,
+  EXPECT_EQ("B" + ff8.substr(0, 1) + "B" + ff8.substr(0, 1) + "i" + ff8.substr(0, 2) + "i" + ff8.substr(0, 2) + "I" +
+                ff8.substr(0, 4) + "I" + ff8.substr(0, 4) + "L" + ff8 + "L" + ff8,
             buffer.substr(0, 38));
 }
 
@@ -45,7 +45,16 @@ TEST(kson_stream, string_overloads_share_one_encoding) {
   EXPECT_TRUE(root.write_string(vec));
   EXPECT_FALSE(root.write_string(static_cast<char const*>(nullptr)));
   EXPECT_EQ(16u, root.size());
-  EXPECT_EQ("s\x02" "ab" "s\x02" "ab" "s\x02" "ab" "s\x02" "ab", buffer.substr(0, 16));
+  EXPECT_EQ(
+      "s\x02"
+      "ab"
+      "s\x02"
+      "ab"
+      "s\x02"
+      "ab"
+      "s\x02"
+      "ab",
+      buffer.substr(0, 16));
 }
 
 TEST(kson_stream, child_closes_with_its_count_and_handle_is_then_null) {

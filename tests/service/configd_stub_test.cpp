@@ -115,9 +115,7 @@ class stub_run_t {
   std::string err_text;
 };
 
-void write_file(boost::filesystem::path const& path, std::string const& text) {
-  std::ofstream(path.string()) << text;
-}
+void write_file(boost::filesystem::path const& path, std::string const& text) { std::ofstream(path.string()) << text; }
 
 class configd_stub_test : public ::testing::Test {
  protected:
@@ -182,12 +180,11 @@ TEST_P(configd_stub_bad_start, refuses_before_starting_the_daemon) {
   EXPECT_EQ(std::string::npos, stub.err().find("Notice: SMBGardix ")) << "the daemon must not run";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    files, configd_stub_bad_start,
-    ::testing::Values(bad_start_case{"missing", nullptr, "configd-stub: cannot read "},
-                      bad_start_case{"not_text_format", "log_level: NO_SUCH_LEVEL\n",
-                                     " is no qn.SMBGardixConfig in text format"}),
-    [](::testing::TestParamInfo<bad_start_case> const& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(files, configd_stub_bad_start,
+                         ::testing::Values(bad_start_case{"missing", nullptr, "configd-stub: cannot read "},
+                                           bad_start_case{"not_text_format", "log_level: NO_SUCH_LEVEL\n",
+                                                          " is no qn.SMBGardixConfig in text format"}),
+                         [](::testing::TestParamInfo<bad_start_case> const& info) { return info.param.name; });
 
 TEST(configd_stub_usage, missing_config_option_is_a_usage_error) {
   stub_run_t stub({});

@@ -9,9 +9,14 @@ TEST(sm_error, category_texts) {
     int value;
     char const* text;
   };
-  text_case const cases[] = {{0, "no error"},         {1, "failed to serialize"}, {2, "database error"},
-                             {3, "sm error 3"},       {7, "sm error 7"},          {-3, "sm error -3"},
-                             {2147483647, "sm error 2147483647"}, {-2147483647 - 1, "sm error -2147483648"}};
+  text_case const cases[] = {{0, "no error"},
+                             {1, "failed to serialize"},
+                             {2, "database error"},
+                             {3, "sm error 3"},
+                             {7, "sm error 7"},
+                             {-3, "sm error -3"},
+                             {2147483647, "sm error 2147483647"},
+                             {-2147483647 - 1, "sm error -2147483648"}};
   for (text_case const& c : cases) EXPECT_EQ(c.text, sm_category().message(c.value)) << c.value;
   EXPECT_STREQ("sm", sm_category().name());
 }

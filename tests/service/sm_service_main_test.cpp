@@ -154,19 +154,19 @@ TEST_P(service_bad_frame, ends_with_1) {
   EXPECT_LOGGED(peer, "Notice: Exit with status 1 (Error on monitor channel)\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    frames, service_bad_frame,
-    ::testing::Values(
-        bad_frame_case{"garbage", configd_peer_t::frame("\xff\xff\xff"),
-                       "Error: Monitor connection: Invalid IPC message format\n"},
-        bad_frame_case{"no_tag", configd_peer_t::frame(std::string("\x10\x05", 2)),
-                       "Error: Monitor connection: Invalid IPC message format\n"},
-        bad_frame_case{"unknown_tag", configd_peer_t::frame(std::string("\x08\x09", 2)),
-                       "Error: Monitor connection: Invalid IPC message format\n"},
-        bad_frame_case{"zero_length", std::string(4, '\0'), "Error: Monitor connection: Invalid IPC message size\n"},
-        bad_frame_case{"length_above_limit", std::string("\x01\x00\x00\x04", 4),
-                       "Error: Monitor connection: Invalid IPC message size\n"}),
-    [](::testing::TestParamInfo<bad_frame_case> const& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(frames, service_bad_frame,
+                         ::testing::Values(bad_frame_case{"garbage", configd_peer_t::frame("\xff\xff\xff"),
+                                                          "Error: Monitor connection: Invalid IPC message format\n"},
+                                           bad_frame_case{"no_tag", configd_peer_t::frame(std::string("\x10\x05", 2)),
+                                                          "Error: Monitor connection: Invalid IPC message format\n"},
+                                           bad_frame_case{"unknown_tag",
+                                                          configd_peer_t::frame(std::string("\x08\x09", 2)),
+                                                          "Error: Monitor connection: Invalid IPC message format\n"},
+                                           bad_frame_case{"zero_length", std::string(4, '\0'),
+                                                          "Error: Monitor connection: Invalid IPC message size\n"},
+                                           bad_frame_case{"length_above_limit", std::string("\x01\x00\x00\x04", 4),
+                                                          "Error: Monitor connection: Invalid IPC message size\n"}),
+                         [](::testing::TestParamInfo<bad_frame_case> const& info) { return info.param.name; });
 
 struct argument_case {
   char const* name;
@@ -335,12 +335,29 @@ struct parse_case {
 
 TEST(service_monitor_value, parses_a_signed_decimal_int) {
   parse_case const cases[] = {
-      {"3", true, 3},          {"+5", true, 5},      {"-0", true, 0},        {"-2147483648", true, -2147483648},
-      {"2147483647", true, 2147483647}, {"0007", true, 7}, {"", false, 0}, {"12a", false, 0},
-      {" 5", false, 0},        {"5 ", false, 0},     {"2147483648", false, 0}, {"-2147483649", false, 0},
-      {"+", false, 0},         {"-", false, 0},      {"1e3", false, 0},      {"3.0", false, 0},
-      {"0x3", false, 0},       {"+-3", false, 0},    {"--3", false, 0},      {"\t3", false, 0},
-      {"4294967295", false, 0}, {"-4294967295", false, 0}, {"00000000002147483647", true, 2147483647},
+      {"3", true, 3},
+      {"+5", true, 5},
+      {"-0", true, 0},
+      {"-2147483648", true, -2147483648},
+      {"2147483647", true, 2147483647},
+      {"0007", true, 7},
+      {"", false, 0},
+      {"12a", false, 0},
+      {" 5", false, 0},
+      {"5 ", false, 0},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"+", false, 0},
+      {"-", false, 0},
+      {"1e3", false, 0},
+      {"3.0", false, 0},
+      {"0x3", false, 0},
+      {"+-3", false, 0},
+      {"--3", false, 0},
+      {"\t3", false, 0},
+      {"4294967295", false, 0},
+      {"-4294967295", false, 0},
+      {"00000000002147483647", true, 2147483647},
   };
   for (parse_case const& c : cases) {
     if (c.ok) {

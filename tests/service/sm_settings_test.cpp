@@ -75,9 +75,10 @@ std::vector<per_share_field> const per_share_fields = {
 TEST_F(settings_test, share_with_an_entry_reads_the_entry_even_where_it_leaves_the_field_unset) {
   for (per_share_field const& f : per_share_fields) {
     sm_settings_t s;
-    s.apply(1, parse_config(std::string(f.setting) + " share { item { tag: 'bare' } item { tag: 'own' " + f.setting +
-                            " } }"),
-            false);
+    s.apply(
+        1,
+        parse_config(std::string(f.setting) + " share { item { tag: 'bare' } item { tag: 'own' " + f.setting + " } }"),
+        false);
     EXPECT_EQ(f.schema_default, f.get(s, "bare")) << f.setting << ": the entry's default, not the global value";
     EXPECT_EQ(f.set_value, f.get(s, "own")) << f.setting;
     EXPECT_EQ(f.set_value, f.get(s, "other")) << f.setting << ": a share without entry reads the global value";
@@ -182,10 +183,10 @@ TEST_P(settings_path_list_test, excluded_and_included_lists_refuse_empty_and_abs
     std::function<std::vector<std::string>(sm_settings_t const&, std::string const&)> get;
   };
   list_kind const kinds[] = {
-      {"excluded_path", "Bad excluded path: ",
-       [](sm_settings_t const& s, std::string const& tag) { return s.excluded_paths(tag); }},
-      {"included_path", "Bad included path: ",
-       [](sm_settings_t const& s, std::string const& tag) { return s.included_paths(tag); }},
+      {"excluded_path",
+       "Bad excluded path: ", [](sm_settings_t const& s, std::string const& tag) { return s.excluded_paths(tag); }},
+      {"included_path",
+       "Bad included path: ", [](sm_settings_t const& s, std::string const& tag) { return s.included_paths(tag); }},
   };
   for (list_kind const& kind : kinds) {
     for (bool in_share : {false, true}) {
@@ -201,8 +202,7 @@ TEST_P(settings_path_list_test, excluded_and_included_lists_refuse_empty_and_abs
       } else {
         qn::StringList expected;
         google::protobuf::TextFormat::ParseFromString(GetParam().entries, &expected);
-        EXPECT_EQ(std::vector<std::string>(expected.item().begin(), expected.item().end()), kind.get(s, "sh"))
-            << what;
+        EXPECT_EQ(std::vector<std::string>(expected.item().begin(), expected.item().end()), kind.get(s, "sh")) << what;
         EXPECT_TRUE(log->lines.empty()) << log->all();
       }
     }

@@ -189,7 +189,7 @@ int configd_peer_t::wait() {
 }
 
 qn::Configd2SMBGardixMessage configd_peer_t::config_response(std::uint32_t revision, qn::SMBGardixConfig const& config,
-                                                            bool suspended, bool with_control) {
+                                                             bool suspended, bool with_control) {
   qn::Configd2SMBGardixMessage message;
   message.set_tag(qn::Configd2SMBGardixMessage::GET_CONFIG_RESPONSE);
   message.set_config_revision(revision);

@@ -41,10 +41,8 @@ std::string object(int pairs, std::string const& content) { return bytes({'o', p
 std::string L(uint64_t value) { return "L" + le(value, 8); }
 
 TEST(sm_module_msg, verdict_frame_is_byte_exact) {
-  std::string expected = bytes({32, 0, 0, 0, 0x6F, 0x03,
-                                0x49, 1, 0, 0, 0, 0x49, 3, 0, 0, 0,
-                                0x49, 4, 0, 0, 0, 0x49, 7, 0, 0, 0,
-                                0x49, 12, 0, 0, 0, 0x49, 2, 0, 0, 0});
+  std::string expected = bytes({32, 0, 0, 0,    0x6F, 0x03, 0x49, 1, 0,    0,  0, 0x49, 3, 0,    0, 0, 0x49, 4,
+                                0,  0, 0, 0x49, 7,    0,    0,    0, 0x49, 12, 0, 0,    0, 0x49, 2, 0, 0,    0});
   EXPECT_EQ(expected, frame_of(sm_module_msg_t::make_verdict(7, 2)));
 }
 
@@ -55,9 +53,9 @@ TEST(sm_module_msg, share_settings_frames) {
   msg.add_included_path("in");
   msg.add_excluded_path("ex1");
   msg.add_excluded_path("ex2");
-  EXPECT_EQ(kson_test::frame(object(4, pair(1, u32(4)) + pair(13, str("ex1")) + pair(13, str("ex2")) +
-                                           pair(14, str("in")))),
-            frame_of(msg));
+  EXPECT_EQ(
+      kson_test::frame(object(4, pair(1, u32(4)) + pair(13, str("ex1")) + pair(13, str("ex2")) + pair(14, str("in")))),
+      frame_of(msg));
 }
 
 TEST(sm_module_msg, every_field_in_key_order) {
@@ -76,10 +74,10 @@ TEST(sm_module_msg, every_field_in_key_order) {
   msg.has_ino = true;
   msg.op = 4;
   msg.verdict = 1;
-  std::string body = object(12, pair(1, u32(2)) + pair(2, str("t")) + pair(3, str("/b")) + pair(4, u32(0x01020304)) +
-                                    pair(5, str("/p")) + pair(6, str("u")) + pair(7, str("d")) +
-                                    pair(8, str("1.2.3.4")) + pair(9, L(0)) + pair(10, L(0x1122334455667788ull)) +
-                                    pair(11, u32(4)) + pair(12, u32(1)));
+  std::string body =
+      object(12, pair(1, u32(2)) + pair(2, str("t")) + pair(3, str("/b")) + pair(4, u32(0x01020304)) +
+                     pair(5, str("/p")) + pair(6, str("u")) + pair(7, str("d")) + pair(8, str("1.2.3.4")) +
+                     pair(9, L(0)) + pair(10, L(0x1122334455667788ull)) + pair(11, u32(4)) + pair(12, u32(1)));
   EXPECT_EQ(kson_test::frame(body), frame_of(msg));
 
   read_t r = read_body(body);
@@ -239,8 +237,8 @@ TEST(sm_module_msg, clear_and_copy) {
   EXPECT_TRUE(copy.has_ino);
   msg.clear();
   EXPECT_EQ(kson_test::frame(bytes({'o', 0})), frame_of(msg));
-  EXPECT_EQ(frame_of(copy), kson_test::frame(object(4, pair(1, u32(4)) + pair(10, L(4)) + pair(13, str("e")) +
-                                                           pair(14, str("i")))));
+  EXPECT_EQ(frame_of(copy),
+            kson_test::frame(object(4, pair(1, u32(4)) + pair(10, L(4)) + pair(13, str("e")) + pair(14, str("i")))));
 }
 
 }  // namespace

@@ -82,8 +82,9 @@ int main(int argc, char* argv[]) {
   options.add_options()("help,h", "print this help and exit")(
       "config,c", po::value<std::string>(&settings.config_file)->required(),
       "settings file: a qn.SMBGardixConfig in protobuf text format")(
-      "revision,r", po::value<std::uint32_t>(&settings.revision)->default_value(1), "config_revision sent with the settings")(
-      "suspended,s", po::bool_switch(&settings.suspended), "mark the daemon suspended")(
+      "revision,r", po::value<std::uint32_t>(&settings.revision)->default_value(1),
+      "config_revision sent with the settings")("suspended,s", po::bool_switch(&settings.suspended),
+                                                "mark the daemon suspended")(
       "fcheck-socket,f", po::value<std::string>(&settings.fcheck_socket),
       "file checker socket path for GET_FCHECK_RESPONSE (without it the answer is EC_NO_FILE_CHECK)")(
       "daemon,d", po::value<std::string>(&daemon)->default_value(default_daemon_path()), "the daemon to start")(

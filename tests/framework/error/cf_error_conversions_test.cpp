@@ -170,9 +170,9 @@ TEST(cf_proto_code_to_text, values_and_numbers) {
     int value;
     char const* text;
   };
-  for (row_t const& row : {row_t{0, "Success"}, row_t{102, "Invalid configuration"},
-                           row_t{107, "Process terminated by signal"}, row_t{125, "Unexpected error"},
-                           row_t{14, "14"}, row_t{-5, "-5"}, row_t{126, "126"}})
+  for (row_t const& row :
+       {row_t{0, "Success"}, row_t{102, "Invalid configuration"}, row_t{107, "Process terminated by signal"},
+        row_t{125, "Unexpected error"}, row_t{14, "14"}, row_t{-5, "-5"}, row_t{126, "126"}})
     EXPECT_EQ(row.text, cf_proto_code_to_text(static_cast<qn::ErrorCode>(row.value))) << row.value;
 }
 

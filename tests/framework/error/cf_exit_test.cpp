@@ -16,13 +16,13 @@ TEST(cf_exit, logs_the_status_with_its_text_and_exits_with_it) {
     int status;
     char const* line;
   };
-  for (row_t const& row : {row_t{107, "Notice: Exit with status 107 (Process terminated by signal)\n"},
-                           row_t{0, "Notice: Exit with status 0 (Success)\n"},
-                           row_t{1, "Notice: Exit with status 1 (Error on monitor channel)\n"},
-                           row_t{102, "Notice: Exit with status 102 (Invalid configuration)\n"},
-                           row_t{125, "Notice: Exit with status 125 (Unexpected error)\n"},
-                           row_t{14, "Notice: Exit with status 14 (14)\n"},
-                           row_t{126, "Notice: Exit with status 126 (126)\n"}}) {
+  for (row_t const& row :
+       {row_t{107, "Notice: Exit with status 107 (Process terminated by signal)\n"},
+        row_t{0, "Notice: Exit with status 0 (Success)\n"},
+        row_t{1, "Notice: Exit with status 1 (Error on monitor channel)\n"},
+        row_t{102, "Notice: Exit with status 102 (Invalid configuration)\n"},
+        row_t{125, "Notice: Exit with status 125 (Unexpected error)\n"},
+        row_t{14, "Notice: Exit with status 14 (14)\n"}, row_t{126, "Notice: Exit with status 126 (126)\n"}}) {
     log_test::child_result_t const result = run_in_child([&] { cf_exit(row.status); });
     EXPECT_EQ(row.status, result.exit_status());
     EXPECT_EQ(row.line, result.stderr_text) << row.status;

@@ -11,11 +11,10 @@ TEST(cf_proto_category, name_and_messages) {
     int value;
     char const* message;
   };
-  for (row_t const& row : {row_t{0, "Success"}, row_t{1, "Error on monitor channel"},
-                           row_t{88, "Process suspended by the administrator"}, row_t{102, "Invalid configuration"},
-                           row_t{107, "Process terminated by signal"}, row_t{125, "Unexpected error"},
-                           row_t{9999, "qn.Error 9999"}, row_t{-3, "qn.Error -3"}, row_t{14, "qn.Error 14"},
-                           row_t{126, "qn.Error 126"}})
+  for (row_t const& row :
+       {row_t{0, "Success"}, row_t{1, "Error on monitor channel"}, row_t{88, "Process suspended by the administrator"},
+        row_t{102, "Invalid configuration"}, row_t{107, "Process terminated by signal"}, row_t{125, "Unexpected error"},
+        row_t{9999, "qn.Error 9999"}, row_t{-3, "qn.Error -3"}, row_t{14, "qn.Error 14"}, row_t{126, "qn.Error 126"}})
     EXPECT_EQ(row.message, category.message(row.value)) << row.value;
 }
 

@@ -48,7 +48,8 @@ TEST(cf_terminate_handler, std_exceptions_exit_with_their_code) {
     char const* line;
   };
   for (row_t const& row : {
-           row_t{terminate_with(std::runtime_error("boost::filesystem::canonical: gone")), 125, "Error: canonical: gone\n"},
+           row_t{terminate_with(std::runtime_error("boost::filesystem::canonical: gone")), 125,
+                 "Error: canonical: gone\n"},
            row_t{terminate_with(boost::system::system_error(
                      boost::system::error_code(ENOENT, boost::system::system_category()), "boost::x::open")),
                  23, nullptr},

@@ -20,8 +20,7 @@
 
 namespace {
 
-std::string hex(std::string const& raw)
-{
+std::string hex(std::string const& raw) {
   static char const digits[] = "0123456789abcdef";
   std::string out;
   for (unsigned char c : raw) {
@@ -31,11 +30,9 @@ std::string hex(std::string const& raw)
   return out;
 }
 
-std::string pattern_bytes(std::size_t n)
-{
+std::string pattern_bytes(std::size_t n) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    s[i] = static_cast<char>(i % 251);
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 251);
   return s;
 }
 
@@ -45,15 +42,14 @@ struct digest_case_t {
   char const* sha256;
 };
 
-TEST(cf_file_digest, known_digests_across_block_boundary)
-{
+TEST(cf_file_digest, known_digests_across_block_boundary) {
   std::vector<digest_case_t> const cases = {
-    {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-    {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-    {pattern_bytes(8192), "5756928d3feb9c830c61f92b56416d95",
-     "25df2449b2e5a35fea14e02a7158e283801a1069c9f84631b9a9dacb2f809a7f"},
-    {pattern_bytes(8193), "d70940b0f2d0a8ac92655d222ce0ecd5",
-     "7e3691790cd64b19d4edb1a80e988214515abeb53aa0f34ffbfe4b4bf405d120"},
+      {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {pattern_bytes(8192), "5756928d3feb9c830c61f92b56416d95",
+       "25df2449b2e5a35fea14e02a7158e283801a1069c9f84631b9a9dacb2f809a7f"},
+      {pattern_bytes(8193), "d70940b0f2d0a8ac92655d222ce0ecd5",
+       "7e3691790cd64b19d4edb1a80e988214515abeb53aa0f34ffbfe4b4bf405d120"},
   };
   qn_test::sandbox_t box;
   for (digest_case_t const& c : cases) {
@@ -67,8 +63,7 @@ TEST(cf_file_digest, known_digests_across_block_boundary)
   }
 }
 
-TEST(cf_file_digest, failures_carry_mapped_code_and_quoted_path)
-{
+TEST(cf_file_digest, failures_carry_mapped_code_and_quoted_path) {
   qn_test::sandbox_t box;
   struct case_t {
     std::string path;
@@ -76,9 +71,9 @@ TEST(cf_file_digest, failures_carry_mapped_code_and_quoted_path)
     std::string text;  // after the digest's name
   };
   std::vector<case_t> const cases = {
-    // A directory opens but fails on the first read.
-    {box.path(), qn::EC_UNEXPECTED_ERROR, ": read: Is a directory: \"" + box.path() + "\""},
-    {box.file("a\"b&c"), qn::EC_NO_SUCH_ENTRY, ": open: No such file or directory: \"" + box.path() + "/a&\"b&&c\""},
+      // A directory opens but fails on the first read.
+      {box.path(), qn::EC_UNEXPECTED_ERROR, ": read: Is a directory: \"" + box.path() + "\""},
+      {box.file("a\"b&c"), qn::EC_NO_SUCH_ENTRY, ": open: No such file or directory: \"" + box.path() + "/a&\"b&&c\""},
   };
   struct digest_t {
     std::string (*function)(std::string const&);
@@ -97,15 +92,13 @@ TEST(cf_file_digest, failures_carry_mapped_code_and_quoted_path)
   }
 }
 
-TEST(cf_file_digest, unreadable_file_maps_to_permission_denied)
-{
+TEST(cf_file_digest, unreadable_file_maps_to_permission_denied) {
   qn_test::sandbox_t box;
   std::string path = box.write("secret", "x");
   ASSERT_EQ(0, ::chmod(path.c_str(), 0));
   // Root reads every file: the check runs as an unprivileged user in a child.
   qn_test::child_result_t r = qn_test::run_in_child([&] {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(3);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
     try {
       cf_file_sha256(path);
     } catch (cf_proto_exception_t const& e) {
@@ -117,8 +110,7 @@ TEST(cf_file_digest, unreadable_file_maps_to_permission_denied)
   EXPECT_EQ("24", r.out);
 }
 
-TEST(cf_fill_app_exe_info, regular_file_through_symbolic_link_describes_target)
-{
+TEST(cf_fill_app_exe_info, regular_file_through_symbolic_link_describes_target) {
   qn_test::sandbox_t box;
   std::string target = box.write("target", "abc");
   struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
@@ -140,8 +132,7 @@ TEST(cf_fill_app_exe_info, regular_file_through_symbolic_link_describes_target)
   EXPECT_EQ(pw->pw_name, info.exe_owner());
 }
 
-TEST(cf_fill_app_exe_info, relative_path_resolves_against_current_directory)
-{
+TEST(cf_fill_app_exe_info, relative_path_resolves_against_current_directory) {
   qn_test::sandbox_t box;
   box.write("prog", "hello");
   std::string before = boost::filesystem::current_path().string();
@@ -152,21 +143,17 @@ TEST(cf_fill_app_exe_info, relative_path_resolves_against_current_directory)
   EXPECT_EQ(5u, info.exe_size());
 }
 
-TEST(cf_fill_app_exe_info, owner_without_user_entry_is_numeric_uid)
-{
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "needs root to give a file away";
+TEST(cf_fill_app_exe_info, owner_without_user_entry_is_numeric_uid) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
   uid_t uid = 54321;
-  while (::getpwuid(uid))
-    ++uid;
+  while (::getpwuid(uid)) ++uid;
   qn_test::sandbox_t box;
   std::string path = box.write("orphan", "x");
   ASSERT_EQ(0, ::chown(path.c_str(), uid, static_cast<gid_t>(-1)));
   EXPECT_EQ(std::to_string(uid), cf_fill_app_exe_info("v", path).exe_owner());
 }
 
-TEST(cf_fill_app_exe_info, directory_is_not_a_regular_file)
-{
+TEST(cf_fill_app_exe_info, directory_is_not_a_regular_file) {
   qn_test::sandbox_t box;
   try {
     cf_fill_app_exe_info("v", box.path());
@@ -176,8 +163,7 @@ TEST(cf_fill_app_exe_info, directory_is_not_a_regular_file)
   }
 }
 
-TEST(cf_fill_app_exe_info, missing_file_is_filesystem_error)
-{
+TEST(cf_fill_app_exe_info, missing_file_is_filesystem_error) {
   qn_test::sandbox_t box;
   try {
     cf_fill_app_exe_info("v", box.file("missing"));
@@ -187,8 +173,7 @@ TEST(cf_fill_app_exe_info, missing_file_is_filesystem_error)
   }
 }
 
-TEST(cf_make_app_exe_info, needs_an_argument)
-{
+TEST(cf_make_app_exe_info, needs_an_argument) {
   try {
     cf_make_app_exe_info("v", 0, nullptr);
     ADD_FAILURE() << "no exception";
@@ -202,8 +187,7 @@ TEST(cf_make_app_exe_info, needs_an_argument)
   EXPECT_EQ(7u, cf_make_app_exe_info("v", 2, argv).exe_size());
 }
 
-TEST(cf_print_app_exe_info, compact_json_with_camel_case_string_numbers_and_base64)
-{
+TEST(cf_print_app_exe_info, compact_json_with_camel_case_string_numbers_and_base64) {
   qn::AppExeInfo info;
   info.set_version("1.2.3.4");
   info.set_install_time(1);
@@ -213,9 +197,10 @@ TEST(cf_print_app_exe_info, compact_json_with_camel_case_string_numbers_and_base
   info.set_exe_owner("root");
   std::ostringstream out;
   cf_print_app_exe_info(out, info);
-  EXPECT_EQ("{\"version\":\"1.2.3.4\",\"installTime\":\"1\",\"modificationTime\":\"18446744073709551615\","
-            "\"exeSize\":\"3\",\"exeMd5\":\"AAE=\",\"exeOwner\":\"cm9vdA==\"}",
-            out.str());
+  EXPECT_EQ(
+      "{\"version\":\"1.2.3.4\",\"installTime\":\"1\",\"modificationTime\":\"18446744073709551615\","
+      "\"exeSize\":\"3\",\"exeMd5\":\"AAE=\",\"exeOwner\":\"cm9vdA==\"}",
+      out.str());
 
   std::ostringstream empty;
   cf_print_app_exe_info(empty, qn::AppExeInfo());
@@ -234,13 +219,12 @@ struct password_case_t {
   char const* expected;
 };
 
-TEST(cf_compute_password, first_eight_base64_characters_of_hmac_sha256)
-{
+TEST(cf_compute_password, first_eight_base64_characters_of_hmac_sha256) {
   // Expected values: HMAC-SHA256 reference vectors, first 6 bytes in Base64.
   std::vector<password_case_t> const cases = {
-    {"Jefe", "what do ya want for nothing?", "W9zBRr9g"},
-    {"", "", "thNnmggU"},
-    {std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First", "YOQxWR7g"},
+      {"Jefe", "what do ya want for nothing?", "W9zBRr9g"},
+      {"", "", "thNnmggU"},
+      {std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First", "YOQxWR7g"},
   };
   for (password_case_t const& c : cases) {
     std::string password = cf_compute_password(c.key, c.message);
@@ -248,4 +232,4 @@ TEST(cf_compute_password, first_eight_base64_characters_of_hmac_sha256)
   }
 }
 
-} // namespace
+}  // namespace

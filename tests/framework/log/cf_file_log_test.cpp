@@ -55,10 +55,9 @@ TEST_F(cf_file_log_test, time_stamp_is_the_date_time_library_default_form) {
     char const* zone;
     char const* expected;
   };
-  for (row_t const& row : {row_t{g_moment, "UTC0", "2026-Dec-06 02:11:47"},
-                           row_t{g_moment, "XST5", "2026-Dec-05 21:11:47"},
-                           row_t{0, "UTC0", "1970-Jan-01 00:00:00"},
-                           row_t{1767579909, "UTC0", "2026-Jan-05 02:25:09"}}) {
+  for (row_t const& row :
+       {row_t{g_moment, "UTC0", "2026-Dec-06 02:11:47"}, row_t{g_moment, "XST5", "2026-Dec-05 21:11:47"},
+        row_t{0, "UTC0", "1970-Jan-01 00:00:00"}, row_t{1767579909, "UTC0", "2026-Jan-05 02:25:09"}}) {
     set_zone(row.zone);
     EXPECT_EQ(row.expected, cf_file_log_t::time_stamp(row.when)) << row.when << " " << row.zone;
   }

@@ -74,15 +74,15 @@ TEST_F(cf_log_factory_test, pipe_variable_values) {
     char const* line;  // what the factory logs
   };
   char const* const wrong = "sink write 4 Log Factory: Wrong environment variable COM_QUARN_ADD_LOG_PIPE";
-  for (row_t const& row : {row_t{"+7", "sink write 0 Log Factory: Additional log - 7"},
-                           row_t{"-1", "sink write 0 Log Factory: Additional log - -1"},
-                           row_t{"7", "sink write 0 Log Factory: Additional log - 7"},
-                           row_t{"-2147483648", "sink write 0 Log Factory: Additional log - -2147483648"},
-                           row_t{"2147483647", "sink write 0 Log Factory: Additional log - 2147483647"},
-                           row_t{"", wrong}, row_t{"x7", wrong}, row_t{"7x", wrong}, row_t{"+", wrong},
-                           row_t{"-", wrong}, row_t{" 7", wrong}, row_t{"7 ", wrong}, row_t{"2147483648", wrong},
-                           row_t{"-2147483649", wrong}, row_t{"99999999999999999999", wrong}, row_t{"0x7", wrong},
-                           row_t{"+-7", wrong}}) {
+  for (row_t const& row :
+       {row_t{"+7", "sink write 0 Log Factory: Additional log - 7"},
+        row_t{"-1", "sink write 0 Log Factory: Additional log - -1"},
+        row_t{"7", "sink write 0 Log Factory: Additional log - 7"},
+        row_t{"-2147483648", "sink write 0 Log Factory: Additional log - -2147483648"},
+        row_t{"2147483647", "sink write 0 Log Factory: Additional log - 2147483647"}, row_t{"", wrong},
+        row_t{"x7", wrong}, row_t{"7x", wrong}, row_t{"+", wrong}, row_t{"-", wrong}, row_t{" 7", wrong},
+        row_t{"7 ", wrong}, row_t{"2147483648", wrong}, row_t{"-2147483649", wrong},
+        row_t{"99999999999999999999", wrong}, row_t{"0x7", wrong}, row_t{"+-7", wrong}}) {
     ::setenv(g_variable, row.value, 1);
     events_->clear();
     cf_log_t::callback_t plain;

@@ -63,9 +63,7 @@ class failing_log_t : public cf_log_t {
   bool out_of_memory_;
 };
 
-inline std::shared_ptr<std::vector<std::string>> make_events() {
-  return std::make_shared<std::vector<std::string>>();
-}
+inline std::shared_ptr<std::vector<std::string>> make_events() { return std::make_shared<std::vector<std::string>>(); }
 
 // A folder of its own under /tmp, removed with everything in it.
 class sandbox_t {

@@ -12,29 +12,24 @@
 
 namespace {
 
-void add_list(qn::LexMap& m, std::string const& key, std::vector<std::string> const& items)
-{
+void add_list(qn::LexMap& m, std::string const& key, std::vector<std::string> const& items) {
   qn::LexOption* o = m.add_option();
   o->set_key(key);
   qn::LexValue* v = o->mutable_value();
-  for (std::string const& i : items)
-    v->add_item(i);
+  for (std::string const& i : items) v->add_item(i);
 }
 
-qn::LexMap* add_map(qn::LexMap& m, std::string const& key)
-{
+qn::LexMap* add_map(qn::LexMap& m, std::string const& key) {
   qn::LexOption* o = m.add_option();
   o->set_key(key);
   return o->mutable_map();
 }
 
-std::vector<std::string> list_of(lex_value_t const* v)
-{
+std::vector<std::string> list_of(lex_value_t const* v) {
   return v && v->list ? *v->list : std::vector<std::string>{"<no list>"};
 }
 
-TEST(lex_map_t, same_option_twice_under_other_spelling_merges_lists_in_order)
-{
+TEST(lex_map_t, same_option_twice_under_other_spelling_merges_lists_in_order) {
   qn::LexMap m;
   add_list(m, "Scan_Paths", {"a", "b"});
   add_list(m, "other", {"z"});
@@ -47,8 +42,7 @@ TEST(lex_map_t, same_option_twice_under_other_spelling_merges_lists_in_order)
   EXPECT_EQ(nullptr, tree.find("othe"));
 }
 
-TEST(lex_map_t, nested_maps_merge_and_empty_value_makes_empty_list)
-{
+TEST(lex_map_t, nested_maps_merge_and_empty_value_makes_empty_list) {
   qn::LexMap m;
   add_list(*add_map(m, "outer"), "inner", {"1"});
   add_list(*add_map(m, "Outer"), "INNER", {"2"});
@@ -68,8 +62,7 @@ TEST(lex_map_t, nested_maps_merge_and_empty_value_makes_empty_list)
   EXPECT_TRUE(bare->is_nil());
 }
 
-TEST(lex_map_t, value_from_single_option)
-{
+TEST(lex_map_t, value_from_single_option) {
   qn::LexOption o;
   o.set_key("k");
   EXPECT_TRUE(lex_value_t(o).is_nil());
@@ -84,8 +77,7 @@ TEST(lex_map_t, value_from_single_option)
   EXPECT_EQ((std::vector<std::string>{"y"}), list_of(map_value.map->find("N")));
 }
 
-TEST(lex_map_t, get_inserts_nil_once_and_erase_removes_every_match)
-{
+TEST(lex_map_t, get_inserts_nil_once_and_erase_removes_every_match) {
   lex_map_t tree;
   lex_value_t& a = tree.get("my_key");
   EXPECT_TRUE(a.is_nil());
@@ -102,8 +94,7 @@ TEST(lex_map_t, get_inserts_nil_once_and_erase_removes_every_match)
   EXPECT_EQ(0u, tree.erase("absent"));
 }
 
-lex_map_t sample()
-{
+lex_map_t sample() {
   lex_map_t t;
   t.get("a").make_list() = {"x", "y"};
   t.get("b").make_map().get("c").make_list() = {"z"};
@@ -111,8 +102,7 @@ lex_map_t sample()
   return t;
 }
 
-TEST(lex_map_t, equality)
-{
+TEST(lex_map_t, equality) {
   EXPECT_TRUE(sample() == sample());
   EXPECT_TRUE(lex_map_t() == lex_map_t());
 
@@ -154,8 +144,7 @@ TEST(lex_map_t, equality)
   EXPECT_FALSE(sample() == both);
 }
 
-TEST(lex_map_t, copies_are_deep)
-{
+TEST(lex_map_t, copies_are_deep) {
   lex_map_t original = sample();
   lex_map_t copy = original;
   copy.get("b").map->get("c").list->push_back("w");
@@ -163,8 +152,7 @@ TEST(lex_map_t, copies_are_deep)
   EXPECT_FALSE(copy == sample());
 }
 
-TEST(lex_map_t, writes_message_list_before_map)
-{
+TEST(lex_map_t, writes_message_list_before_map) {
   lex_map_t t = sample();
   t.get("both").make_list() = {"l"};
   t.get("both").make_map().get("m");
@@ -188,8 +176,7 @@ TEST(lex_map_t, writes_message_list_before_map)
   EXPECT_TRUE(back == expected);
 }
 
-TEST(lex_map_t, written_empty_list_stays_a_list)
-{
+TEST(lex_map_t, written_empty_list_stays_a_list) {
   lex_map_t t;
   t.get("e").make_list();
   qn::LexMap m;
@@ -199,8 +186,7 @@ TEST(lex_map_t, written_empty_list_stays_a_list)
   EXPECT_TRUE(lex_map_t(m) == t);
 }
 
-std::string dump_in_child(lex_map_t const& t, int threshold, int level, std::string const& prefix)
-{
+std::string dump_in_child(lex_map_t const& t, int threshold, int level, std::string const& prefix) {
   return qn_test::run_in_child([&] {
            cf_log_threshold = threshold;
            cf_set_log(cf_make_console_log());
@@ -209,8 +195,7 @@ std::string dump_in_child(lex_map_t const& t, int threshold, int level, std::str
       .err;
 }
 
-TEST(lex_map_t, dump_lines)
-{
+TEST(lex_map_t, dump_lines) {
   lex_map_t t;
   t.get("a").make_list() = {"x", "y"};
   t.get("b").make_list();
@@ -220,29 +205,30 @@ TEST(lex_map_t, dump_lines)
   t.get("h").make_map();
   t.get("i").make_list() = {"l"};
   t.get("i").make_map().get("j").make_list() = {"m"};
-  EXPECT_EQ("Info: opt.a = \"x\"\n"
-            "Info: opt.a = \"y\"\n"
-            "Info: opt.b = <empty list>\n"
-            "Info: opt.c = <nil>\n"
-            "Info: opt.d.e = \"1\"\n"
-            "Info: opt.d.f.g = <nil>\n"
-            "Info: opt.h = <empty map>\n"
-            "Info: opt.i = \"l\"\n"
-            "Info: opt.i.j = \"m\"\n",
-            dump_in_child(t, 0, 1, "opt."));
-  EXPECT_EQ("Warning: a = \"x\"\n"
-            "Warning: a = \"y\"\n"
-            "Warning: b.c = \"z\"\n"
-            "Warning: d = <nil>\n",
-            dump_in_child(sample(), 3, 3, ""));
+  EXPECT_EQ(
+      "Info: opt.a = \"x\"\n"
+      "Info: opt.a = \"y\"\n"
+      "Info: opt.b = <empty list>\n"
+      "Info: opt.c = <nil>\n"
+      "Info: opt.d.e = \"1\"\n"
+      "Info: opt.d.f.g = <nil>\n"
+      "Info: opt.h = <empty map>\n"
+      "Info: opt.i = \"l\"\n"
+      "Info: opt.i.j = \"m\"\n",
+      dump_in_child(t, 0, 1, "opt."));
+  EXPECT_EQ(
+      "Warning: a = \"x\"\n"
+      "Warning: a = \"y\"\n"
+      "Warning: b.c = \"z\"\n"
+      "Warning: d = <nil>\n",
+      dump_in_child(sample(), 3, 3, ""));
 }
 
-TEST(lex_map_t, dump_of_empty_map_and_threshold)
-{
+TEST(lex_map_t, dump_of_empty_map_and_threshold) {
   EXPECT_EQ("Info: opt.<empty map>\n", dump_in_child(lex_map_t(), 0, 1, "opt."));
   EXPECT_EQ("Info: <empty map>\n", dump_in_child(lex_map_t(), 1, 1, ""));
   EXPECT_EQ("", dump_in_child(sample(), 2, 1, ""));
   EXPECT_EQ("", dump_in_child(lex_map_t(), 2, 1, ""));
 }
 
-} // namespace
+}  // namespace

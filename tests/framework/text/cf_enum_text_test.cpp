@@ -37,9 +37,9 @@ class test_enum_t {
     google::protobuf::EnumDescriptorProto* e = file.add_enum_type();
     e->set_name("Color");
     add(e, "RED", 1, "Red", true);
-    add(e, "GREEN", 2, "", true);          // lex present, empty
-    add(e, "BLUE", 3, "", false);          // no lex
-    add(e, "CRIMSON", 4, "red", true);     // shares a text with RED
+    add(e, "GREEN", 2, "", true);       // lex present, empty
+    add(e, "BLUE", 3, "", false);       // no lex
+    add(e, "CRIMSON", 4, "red", true);  // shares a text with RED
     add(e, "NAMED_LIKE", 5, "GREEN", true);
     file_ = pool_.BuildFile(file);
   }

@@ -19,7 +19,9 @@ TEST(lex_normalize_name, share_tag_keys) {
            row_t{"AZaz09", "azaz09"},
            row_t{"A-B.C 1@[`{", "a-b.c 1@[`{"},
            // Capital A with diaeresis in UTF-8 keeps its bytes; the underscores go.
-           row_t{"_\xC3\x84_Data", "\xC3\x84" "data"},
+           row_t{"_\xC3\x84_Data",
+                 "\xC3\x84"
+                 "data"},
            row_t{"\xC3\x9F\xE2\x82\xAC", "\xC3\x9F\xE2\x82\xAC"},
            row_t{std::string("A\0B", 3), std::string("a\0b", 3)},
        })
@@ -45,10 +47,10 @@ TEST(lex_camel_case_name, snake_to_camel) {
     char const* snake;
     char const* camel;
   };
-  for (row_t const& row : {row_t{"snake_case", "SnakeCase"}, row_t{"scan_timeout", "ScanTimeout"},
-                           row_t{"already", "Already"}, row_t{"Mixed_Up", "MixedUp"}, row_t{"a__b", "AB"},
-                           row_t{"_x", "X"}, row_t{"x_", "X"}, row_t{"a_1b", "A1b"}, row_t{"", ""},
-                           row_t{"___", ""}, row_t{"max_cache_size", "MaxCacheSize"}})
+  for (row_t const& row :
+       {row_t{"snake_case", "SnakeCase"}, row_t{"scan_timeout", "ScanTimeout"}, row_t{"already", "Already"},
+        row_t{"Mixed_Up", "MixedUp"}, row_t{"a__b", "AB"}, row_t{"_x", "X"}, row_t{"x_", "X"}, row_t{"a_1b", "A1b"},
+        row_t{"", ""}, row_t{"___", ""}, row_t{"max_cache_size", "MaxCacheSize"}})
     EXPECT_EQ(row.camel, lex_camel_case_name(row.snake)) << row.snake;
 }
 

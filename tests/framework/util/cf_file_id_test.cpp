@@ -12,8 +12,7 @@
 
 namespace {
 
-TEST(cf_file_id_t, built_from_stat_and_cleared)
-{
+TEST(cf_file_id_t, built_from_stat_and_cleared) {
   qn_test::sandbox_t box;
   std::string path = box.write("f", "x");
   struct stat st;
@@ -32,8 +31,7 @@ TEST(cf_file_id_t, built_from_stat_and_cleared)
   EXPECT_TRUE(id == cf_file_id_t());
 }
 
-TEST(cf_file_id_t, any_member_makes_a_difference)
-{
+TEST(cf_file_id_t, any_member_makes_a_difference) {
   struct stat st = {};
   st.st_dev = 1;
   st.st_ino = 2;
@@ -42,12 +40,9 @@ TEST(cf_file_id_t, any_member_makes_a_difference)
   cf_file_id_t const base(st);
   for (int member = 0; member < 3; ++member) {
     struct stat other = st;
-    if (member == 0)
-      other.st_dev = 9;
-    if (member == 1)
-      other.st_ino = 9;
-    if (member == 2)
-      other.st_ctim.tv_sec = 9;
+    if (member == 0) other.st_dev = 9;
+    if (member == 1) other.st_ino = 9;
+    if (member == 2) other.st_ctim.tv_sec = 9;
     EXPECT_TRUE(base != other) << member;
     EXPECT_TRUE(base != cf_file_id_t(other)) << member;
   }
@@ -57,8 +52,7 @@ TEST(cf_file_id_t, any_member_makes_a_difference)
   EXPECT_TRUE(base == same);
 }
 
-TEST(cf_file_id_t, changed_by_replacement_and_removal)
-{
+TEST(cf_file_id_t, changed_by_replacement_and_removal) {
   qn_test::sandbox_t box;
   std::string path = box.write("f", "x");
   struct stat st;
@@ -75,8 +69,7 @@ TEST(cf_file_id_t, changed_by_replacement_and_removal)
   EXPECT_TRUE(id.changed(path));
 }
 
-TEST(cf_file_id_t, stat_failure_other_than_missing_throws)
-{
+TEST(cf_file_id_t, stat_failure_other_than_missing_throws) {
   qn_test::sandbox_t box;
   std::string file = box.write("f", "x");
   cf_file_id_t id;
@@ -89,4 +82,4 @@ TEST(cf_file_id_t, stat_failure_other_than_missing_throws)
   }
 }
 
-} // namespace
+}  // namespace

@@ -31,16 +31,12 @@ namespace {
 
 std::atomic<int> signals_seen{0};
 
-void count_signal(int)
-{
-  ++signals_seen;
-}
+void count_signal(int) { ++signals_seen; }
 
 // SIGUSR1 without SA_RESTART, so a blocked call fails with EINTR.
 class interrupting_signal_t {
-public:
-  interrupting_signal_t()
-  {
+ public:
+  interrupting_signal_t() {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = count_signal;
@@ -51,99 +47,82 @@ public:
   }
   ~interrupting_signal_t() { ::sigaction(SIGUSR1, &old_, nullptr); }
 
-private:
+ private:
   struct sigaction old_;
 };
 
 // Waits (bounded) until the thread sleeps in the kernel (state S in its stat line).
-bool wait_until_blocked(pid_t tid)
-{
+bool wait_until_blocked(pid_t tid) {
   std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
   for (int i = 0; i < 20000; ++i) {
     std::ifstream in(path);
     std::string line;
     std::getline(in, line);
     std::string::size_type close = line.rfind(')');
-    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S')
-      return true;
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S') return true;
     ::usleep(500);
   }
   return false;
 }
 
 // Waits (bounded) until the handler has run.
-bool wait_for_signal()
-{
-  for (int i = 0; i < 20000 && signals_seen == 0; ++i)
-    ::usleep(500);
+bool wait_for_signal() {
+  for (int i = 0; i < 20000 && signals_seen == 0; ++i) ::usleep(500);
   return signals_seen != 0;
 }
 
 struct pipe_t {
   int fds[2] = {-1, -1};
   pipe_t() { EXPECT_EQ(0, ::pipe(fds)); }
-  ~pipe_t()
-  {
-    if (fds[0] >= 0)
-      ::close(fds[0]);
-    if (fds[1] >= 0)
-      ::close(fds[1]);
+  ~pipe_t() {
+    if (fds[0] >= 0) ::close(fds[0]);
+    if (fds[1] >= 0) ::close(fds[1]);
   }
-  void close_write()
-  {
+  void close_write() {
     ::close(fds[1]);
     fds[1] = -1;
   }
 };
 
 // Fills the pipe so that the next write blocks; returns how many bytes went in.
-std::size_t fill_pipe(int fd)
-{
+std::size_t fill_pipe(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   std::vector<char> chunk(4096, 'f');
   std::size_t total = 0;
   for (;;) {
     ssize_t n = ::write(fd, chunk.data(), chunk.size());
-    if (n <= 0)
-      break;
+    if (n <= 0) break;
     total += static_cast<std::size_t>(n);
   }
   // Single bytes until really full: a pipe may take a partial chunk.
-  while (::write(fd, "f", 1) == 1)
-    ++total;
+  while (::write(fd, "f", 1) == 1) ++total;
   ::fcntl(fd, F_SETFL, flags);
   return total;
 }
 
-std::string read_to_eof(int fd)
-{
+std::string read_to_eof(int fd) {
   std::string result;
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     result.append(buf, static_cast<std::size_t>(n));
   }
   return result;
 }
 
-int open_fd_count()
-{
+int open_fd_count() {
   int count = 0;
   DIR* dir = ::opendir("/proc/self/fd");
   while (struct dirent* e = ::readdir(dir))
-    if (e->d_name[0] != '.')
-      ++count;
+    if (e->d_name[0] != '.') ++count;
   ::closedir(dir);
   return count;
 }
 
-TEST(cf_write_all, write_interrupted_before_any_byte_delivers_all_bytes_once)
-{
+TEST(cf_write_all, write_interrupted_before_any_byte_delivers_all_bytes_once) {
   interrupting_signal_t handler;
   pipe_t p;
   std::size_t filled = fill_pipe(p.fds[1]);
@@ -158,8 +137,7 @@ TEST(cf_write_all, write_interrupted_before_any_byte_delivers_all_bytes_once)
       failure = std::current_exception();
     }
   });
-  while (tid == 0)
-    std::this_thread::yield();
+  while (tid == 0) std::this_thread::yield();
   bool blocked = wait_until_blocked(tid);
   if (blocked) {
     ::pthread_kill(writer.native_handle(), SIGUSR1);
@@ -178,13 +156,11 @@ TEST(cf_write_all, write_interrupted_before_any_byte_delivers_all_bytes_once)
   EXPECT_EQ(1, signals_seen.load());
 }
 
-TEST(cf_write_all, large_buffer_under_signals_arrives_whole_in_order)
-{
+TEST(cf_write_all, large_buffer_under_signals_arrives_whole_in_order) {
   interrupting_signal_t handler;
   pipe_t p;
   std::string data(1 << 20, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
 
   std::atomic<bool> done{false};
   std::exception_ptr failure;
@@ -202,13 +178,10 @@ TEST(cf_write_all, large_buffer_under_signals_arrives_whole_in_order)
   std::string received;
   char buf[1000];
   for (;;) {
-    if (!done)
-      ::pthread_kill(writer.native_handle(), SIGUSR1);
+    if (!done) ::pthread_kill(writer.native_handle(), SIGUSR1);
     ssize_t n = ::read(p.fds[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     received.append(buf, static_cast<std::size_t>(n));
   }
   writer.join();
@@ -217,8 +190,7 @@ TEST(cf_write_all, large_buffer_under_signals_arrives_whole_in_order)
   EXPECT_TRUE(received == data);
 }
 
-TEST(cf_write_all, full_disk_throws_enospc_with_write)
-{
+TEST(cf_write_all, full_disk_throws_enospc_with_write) {
   int fd = ::open("/dev/full", O_WRONLY);
   ASSERT_GE(fd, 0);
   try {
@@ -235,8 +207,7 @@ TEST(cf_write_all, full_disk_throws_enospc_with_write)
   ::close(fd);
 }
 
-TEST(cf_write_all, empty_buffer_still_calls_write_once)
-{
+TEST(cf_write_all, empty_buffer_still_calls_write_once) {
   // Only a real write call can notice the bad descriptor.
   EXPECT_THROW(cf_write_all(-1, "", 0), boost::system::system_error);
 
@@ -247,22 +218,20 @@ TEST(cf_write_all, empty_buffer_still_calls_write_once)
 }
 
 // Makes every write to fd return 0 without an error, which no ordinary file does on demand.
-bool stall_writes_to(int fd)
-{
+bool stall_writes_to(int fd) {
   struct sock_filter filter[] = {
-    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 0, 3),
-    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
-    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(fd), 0, 1),
-    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),  // "error" 0: the call returns 0
-    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(fd), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),  // "error" 0: the call returns 0
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
   return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-TEST(cf_write_all, write_that_moves_nothing_is_unexpected_error)
-{
+TEST(cf_write_all, write_that_moves_nothing_is_unexpected_error) {
   qn_test::child_result_t r = qn_test::run_in_child([] {
     int const fd = 100;
     if (::dup2(1, fd) != fd || !stall_writes_to(fd)) {
@@ -282,14 +251,12 @@ TEST(cf_write_all, write_that_moves_nothing_is_unexpected_error)
     out += std::string("|") + ec.category().name() + " " + std::to_string(ec.value());
     (void)!::write(1, out.data(), out.size());
   });
-  if (r.out == "unsupported")
-    GTEST_SKIP() << "no seccomp filters here";
+  if (r.out == "unsupported") GTEST_SKIP() << "no seccomp filters here";
   EXPECT_EQ(0, r.status);
   EXPECT_EQ("qn.Error 125 write: Unexpected error|qn.Error 125", r.out);
 }
 
-TEST(cf_write_all, error_code_form_leaves_code_untouched_on_success)
-{
+TEST(cf_write_all, error_code_form_leaves_code_untouched_on_success) {
   pipe_t p;
   boost::system::error_code ec = qn::make_error_code(qn::EC_CANCELED);
   cf_write_all(p.fds[1], "xy", 2, ec);
@@ -301,8 +268,7 @@ TEST(cf_write_all, error_code_form_leaves_code_untouched_on_success)
   EXPECT_EQ(boost::system::error_code(EBADF, boost::system::system_category()), ec);
 }
 
-TEST(cf_read_all, short_file_throws_unexpected_eof)
-{
+TEST(cf_read_all, short_file_throws_unexpected_eof) {
   qn_test::sandbox_t box;
   std::string path = box.write("five", "12345");
   int fd = ::open(path.c_str(), O_RDONLY);
@@ -325,21 +291,24 @@ TEST(cf_read_all, short_file_throws_unexpected_eof)
   ::close(fd);
 }
 
-TEST(cf_read_all, exact_size_leaves_code_untouched)
-{
+TEST(cf_read_all, exact_size_leaves_code_untouched) {
   qn_test::sandbox_t box;
-  std::string path = box.write("five", std::string("1\0" "345", 5));
+  std::string path = box.write("five", std::string("1\0"
+                                                   "345",
+                                                   5));
   int fd = ::open(path.c_str(), O_RDONLY);
   char buf[5];
   boost::system::error_code ec = qn::make_error_code(qn::EC_CANCELED);
   cf_read_all(fd, buf, 5, ec);
   EXPECT_EQ(qn::make_error_code(qn::EC_CANCELED), ec);
-  EXPECT_EQ(std::string("1\0" "345", 5), std::string(buf, 5));
+  EXPECT_EQ(std::string("1\0"
+                        "345",
+                        5),
+            std::string(buf, 5));
   ::close(fd);
 }
 
-TEST(cf_read_all, bad_descriptor_fails_even_for_nothing_to_read)
-{
+TEST(cf_read_all, bad_descriptor_fails_even_for_nothing_to_read) {
   boost::system::error_code const ebadf(EBADF, boost::system::system_category());
   char buf[5];
   for (std::size_t size : {std::size_t(5), std::size_t(0)}) {
@@ -359,8 +328,7 @@ TEST(cf_read_all, bad_descriptor_fails_even_for_nothing_to_read)
   EXPECT_NO_THROW(cf_read_all(p.fds[0], buf, 0));
 }
 
-TEST(cf_read_all, interrupted_read_goes_on)
-{
+TEST(cf_read_all, interrupted_read_goes_on) {
   interrupting_signal_t handler;
   pipe_t p;
   std::atomic<pid_t> tid{0};
@@ -374,8 +342,7 @@ TEST(cf_read_all, interrupted_read_goes_on)
       failure = std::current_exception();
     }
   });
-  while (tid == 0)
-    std::this_thread::yield();
+  while (tid == 0) std::this_thread::yield();
   bool blocked = wait_until_blocked(tid);
   if (blocked) {
     ::pthread_kill(reader.native_handle(), SIGUSR1);
@@ -388,24 +355,20 @@ TEST(cf_read_all, interrupted_read_goes_on)
   EXPECT_EQ("wxyz", std::string(buf, 4));
 }
 
-TEST(cf_read_file, reads_whole_binary_file)
-{
+TEST(cf_read_file, reads_whole_binary_file) {
   qn_test::sandbox_t box;
   std::string content(70000, '\0');
-  for (std::size_t i = 0; i < content.size(); ++i)
-    content[i] = static_cast<char>(i % 253);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i % 253);
   EXPECT_TRUE(content == cf_read_file(box.write("bin", content)));
   EXPECT_EQ("", cf_read_file(box.write("empty", "")));
 }
 
-TEST(cf_read_file, size_zero_files_read_as_empty)
-{
+TEST(cf_read_file, size_zero_files_read_as_empty) {
   // Files of the proc file system report size 0 although they have content.
   EXPECT_EQ("", cf_read_file("/proc/self/status"));
 }
 
-TEST(cf_read_file, missing_file_is_filesystem_error_of_open)
-{
+TEST(cf_read_file, missing_file_is_filesystem_error_of_open) {
   qn_test::sandbox_t box;
   std::string path = box.file("missing");
   int before = open_fd_count();
@@ -420,8 +383,7 @@ TEST(cf_read_file, missing_file_is_filesystem_error_of_open)
   EXPECT_EQ(before, open_fd_count());
 }
 
-TEST(cf_read_file, directory_fails_and_closes_descriptor)
-{
+TEST(cf_read_file, directory_fails_and_closes_descriptor) {
   qn_test::sandbox_t box;
   struct stat st;
   ASSERT_EQ(0, ::stat(box.path().c_str(), &st));
@@ -439,4 +401,4 @@ TEST(cf_read_file, directory_fails_and_closes_descriptor)
   EXPECT_EQ(before, open_fd_count());
 }
 
-} // namespace
+}  // namespace
