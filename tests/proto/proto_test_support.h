@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <google/protobuf/descriptor.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/stubs/logging.h>
+#include <google/protobuf/text_format.h>
 #include <google/protobuf/unknown_field_set.h>
 
 #include <cstdint>
@@ -15,8 +15,6 @@
 
 namespace proto_test {
 
-using google::protobuf::Descriptor;
-using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 
 inline std::string wire(std::initializer_list<unsigned> bytes) {
@@ -27,10 +25,7 @@ inline std::string wire(std::initializer_list<unsigned> bytes) {
 
 inline std::string varint(uint64_t v) {
   std::string out;
-  while (v >= 0x80) {
-    out.push_back(static_cast<char>((v & 0x7f) | 0x80));
-    v >>= 7;
-  }
+  for (; v >= 0x80; v >>= 7) out.push_back(static_cast<char>((v & 0x7f) | 0x80));
   out.push_back(static_cast<char>(v));
   return out;
 }
@@ -44,20 +39,17 @@ inline std::string key(int number, int wire_type) {
 inline std::string hex(const std::string& s) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : s) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-    out.push_back(' ');
-  }
+  for (unsigned char c : s) out += {digits[c >> 4], digits[c & 15], ' '};
   return out;
 }
 
-// "required qn.ErrorCode", "repeated string", ...
-inline std::string field_kind(const FieldDescriptor* f) {
-  const std::string label = f->is_required() ? "required" : f->is_repeated() ? "repeated" : "optional";
-  if (f->enum_type()) return label + " " + f->enum_type()->full_name();
-  if (f->message_type()) return label + " " + f->message_type()->full_name();
-  return label + " " + FieldDescriptor::TypeName(f->type());
+// A message of the prototype's type from its text form; required fields may be left out.
+inline std::unique_ptr<Message> from_text(const Message& prototype, const std::string& text) {
+  std::unique_ptr<Message> m(prototype.New());
+  google::protobuf::TextFormat::Parser parser;
+  parser.AllowPartialMessage(true);
+  EXPECT_TRUE(parser.ParseFromString(text, m.get())) << text;
+  return m;
 }
 
 // The only unknown field of the message is this varint.
