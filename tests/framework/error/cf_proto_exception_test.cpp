@@ -2,42 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/error/cf_exception.h"
 #include "framework/error/cf_proto_error_impl.h"
 
 namespace {
 
-TEST(cf_proto_exception, from_code_and_text) {
-  cf_proto_exception_t const e(qn::EC_PROTOCOL_VIOLATION, "bad tag");
-  EXPECT_EQ(qn::EC_PROTOCOL_VIOLATION, e.code());
-  EXPECT_STREQ("bad tag", e.what());
-}
-
-TEST(cf_proto_exception, from_error_message) {
-  qn::Error with_text;
-  with_text.set_code(qn::EC_NOT_READY);
-  with_text.set_what("engine loading");
-  cf_proto_exception_t const a(with_text);
-  EXPECT_EQ(qn::EC_NOT_READY, a.code());
-  EXPECT_STREQ("engine loading", a.what());
-
-  qn::Error empty_text;
-  empty_text.set_code(qn::EC_NOT_READY);
-  empty_text.set_what("");
-  EXPECT_STREQ("", cf_proto_exception_t(empty_text).what());
-
-  qn::Error without_text;
-  without_text.set_code(qn::EC_DATA_CORRUPTED);
-  cf_proto_exception_t const b(without_text);
-  EXPECT_EQ(qn::EC_DATA_CORRUPTED, b.code());
-  EXPECT_STREQ("Data file corrupted", b.what());
-}
-
-TEST(cf_exception, keeps_code_and_text) {
-  boost::system::error_code const code(EACCES, boost::system::system_category());
-  cf_exception_t const e(code, "no entry");
-  EXPECT_EQ(code, e.code());
-  EXPECT_STREQ("no entry", e.what());
+TEST(cf_proto_exception, from_error_message_text_or_code_text) {
+  struct row_t {
+    qn::ErrorCode code;
+    char const* what;  // null: not set
+    char const* text;
+  };
+  for (row_t const& row : {row_t{qn::EC_NOT_READY, "engine loading", "engine loading"}, row_t{qn::EC_NOT_READY, "", ""},
+                           row_t{qn::EC_DATA_CORRUPTED, nullptr, "Data file corrupted"}}) {
+    qn::Error error;
+    error.set_code(row.code);
+    if (row.what) error.set_what(row.what);
+    cf_proto_exception_t const e(error);
+    EXPECT_EQ(row.code, e.code());
+    EXPECT_STREQ(row.text, e.what());
+  }
 }
 
 }  // namespace

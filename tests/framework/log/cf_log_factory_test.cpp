@@ -12,44 +12,37 @@
 #include "framework/log/cf_console_log.h"
 #include "framework/log/cf_file_log.h"
 #include "framework/log/cf_syslog_log.h"
+#include "framework/util/cf_io.h"
 #include "tests/framework/log/log_test_support.h"
-#include "tests/framework/log/syslog_recorder.h"
 
 namespace {
 
-using log_test::make_events;
-using log_test::recording_log_t;
-using Events = std::vector<std::string>;
+using log_test::events_t;
 
 char const g_variable[] = "COM_QUARN_ADD_LOG_PIPE";
 
-// A fresh log with a recording sink, the pipe variable saved and restored,
-// and a pipe whose write end can be named in the variable.
+// A fresh log with a recording sink, the pipe variable unset, the system-log
+// calls recorded, and a pipe whose write end can be named in the variable.
 class cf_log_factory_test : public log_test::fresh_log_test {
  protected:
   void SetUp() override {
     log_test::fresh_log_test::SetUp();
-    if (char const* value = std::getenv(g_variable)) saved_ = value, had_ = true;
     ::unsetenv(g_variable);
-    events_ = make_events();
-    cf_set_log(std::make_shared<recording_log_t>(events_));
+    cf_set_log(std::make_shared<log_test::recording_log_t>(events_));
     events_->clear();
     ASSERT_EQ(0, ::pipe2(pipe_, O_NONBLOCK));
   }
   void TearDown() override {
     ::close(pipe_[0]);
     ::close(pipe_[1]);
-    if (had_)
-      ::setenv(g_variable, saved_.c_str(), 1);
-    else
-      ::unsetenv(g_variable);
+    ::unsetenv(g_variable);
     log_test::fresh_log_test::TearDown();
   }
+  void set_pipe_variable() { ::setenv(g_variable, std::to_string(pipe_[1]).c_str(), 1); }
   std::string pipe_contents() {
     std::string text;
     char buffer[256];
-    ssize_t n;
-    while ((n = ::read(pipe_[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(pipe_[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
     return text;
   }
   static qn::Log settings(qn::Log::LogType type) {
@@ -57,117 +50,79 @@ class cf_log_factory_test : public log_test::fresh_log_test {
     log.set_type(type);
     return log;
   }
+  // Makes a sink with the callbacks plain_ and tagged_, which the factory may fill in.
+  std::shared_ptr<cf_log_t> make(qn::Log const& log) { return cf_log_factory(log, plain_, tagged_); }
 
-  std::shared_ptr<Events> events_;
+  std::shared_ptr<events_t> events_ = std::make_shared<events_t>();
+  cf_log_t::callback_t plain_, tagged_;
   int pipe_[2] = {-1, -1};
-  log_test::sandbox_t sandbox_;
-
- private:
-  std::string saved_;
-  bool had_ = false;
+  log_test::syslog_recorder_t recorder_;
 };
 
 TEST_F(cf_log_factory_test, pipe_variable_values) {
-  log_test::syslog_recorder_t recorder;
   struct row_t {
-    char const* value;
-    char const* line;  // what the factory logs
+    char const* value;  // null: not set
+    char const* line;   // what the factory logs
   };
   char const* const wrong = "sink write 4 Log Factory: Wrong environment variable COM_QUARN_ADD_LOG_PIPE";
-  for (row_t const& row :
-       {row_t{"+7", "sink write 0 Log Factory: Additional log - 7"},
-        row_t{"-1", "sink write 0 Log Factory: Additional log - -1"},
-        row_t{"7", "sink write 0 Log Factory: Additional log - 7"},
-        row_t{"-2147483648", "sink write 0 Log Factory: Additional log - -2147483648"},
-        row_t{"2147483647", "sink write 0 Log Factory: Additional log - 2147483647"}, row_t{"", wrong},
-        row_t{"x7", wrong}, row_t{"7x", wrong}, row_t{"+", wrong}, row_t{"-", wrong}, row_t{" 7", wrong},
-        row_t{"7 ", wrong}, row_t{"2147483648", wrong}, row_t{"-2147483649", wrong},
-        row_t{"99999999999999999999", wrong}, row_t{"0x7", wrong}, row_t{"+-7", wrong}}) {
-    ::setenv(g_variable, row.value, 1);
+  for (row_t const& row : {row_t{nullptr, nullptr}, row_t{"+7", "sink write 0 Log Factory: Additional log - 7"},
+                           row_t{"-1", "sink write 0 Log Factory: Additional log - -1"},
+                           row_t{"-2147483648", "sink write 0 Log Factory: Additional log - -2147483648"},
+                           row_t{"", wrong}, row_t{"x7", wrong}, row_t{"7x", wrong}, row_t{"+", wrong},
+                           row_t{" 7", wrong}, row_t{"2147483648", wrong}, row_t{"0x7", wrong}}) {
+    if (row.value) ::setenv(g_variable, row.value, 1);
     events_->clear();
-    cf_log_t::callback_t plain;
-    cf_log_t::callback_t tagged;
-    std::shared_ptr<cf_log_t> sink = cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-    EXPECT_EQ((Events{row.line}), *events_) << "'" << row.value << "'";
-    EXPECT_TRUE(plain && tagged) << row.value;
-    // The descriptor -1 is accepted: every copy fails silently.
-    ASSERT_TRUE(sink);
-    if (std::string(row.value) == "-1") {
-      EXPECT_NO_THROW(sink->additional_log("lost"));
-    }
+    plain_ = tagged_ = cf_log_t::callback_t();
+    ASSERT_TRUE(make(settings(qn::Log::SYSLOG)));
+    EXPECT_EQ(row.line ? events_t{row.line} : events_t{}, *events_) << "'" << row.value << "'";
+    // Always callable; on descriptor -1 every copy fails silently.
+    ASSERT_TRUE(plain_ && tagged_);
+    plain_("lost");
   }
-}
 
-TEST_F(cf_log_factory_test, threshold_silences_the_factory_lines) {
-  log_test::syslog_recorder_t recorder;
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
-  ::setenv(g_variable, std::to_string(pipe_[1]).c_str(), 1);
+  // The factory's own lines wait for the threshold.
+  events_->clear();
   cf_log_threshold = CF_LOG_INFO;
-  cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-  ::setenv(g_variable, "bad", 1);
-  plain = tagged = cf_log_t::callback_t();
+  set_pipe_variable();
+  plain_ = cf_log_t::callback_t();
+  make(settings(qn::Log::SYSLOG));
   cf_log_threshold = 5;
-  cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-  EXPECT_EQ(Events{}, *events_);
+  ::setenv(g_variable, "bad", 1);
+  plain_ = cf_log_t::callback_t();
+  make(settings(qn::Log::SYSLOG));
+  EXPECT_EQ(events_t{}, *events_);
 }
 
 TEST_F(cf_log_factory_test, pipe_gets_a_copy_of_every_line) {
-  log_test::syslog_recorder_t recorder;
-  ::setenv(g_variable, std::to_string(pipe_[1]).c_str(), 1);
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
-  std::shared_ptr<cf_log_t> sink = cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-  ASSERT_TRUE(sink);
+  set_pipe_variable();
+  std::shared_ptr<cf_log_t> sink = make(settings(qn::Log::SYSLOG));
   cf_set_log(sink);
   cf_log(3, "disk low");
   cf_log_tagged("db", 2, "slow");
-  // The caller's arguments were filled in place with the same writer.
-  plain("direct");
+  plain_("direct");  // the caller's arguments were filled with the same writer
   EXPECT_EQ("Warning: disk low\n[db-2] slow\ndirect\n", pipe_contents());
 }
 
-TEST_F(cf_log_factory_test, variable_not_set_gives_callbacks_that_do_nothing) {
-  log_test::syslog_recorder_t recorder;
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
-  std::shared_ptr<cf_log_t> sink = cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-  EXPECT_EQ(Events{}, *events_);
-  ASSERT_TRUE(plain && tagged);
-  EXPECT_NO_THROW(plain("x"));
-  EXPECT_NO_THROW(sink->additional_tagged_log("x"));
-}
-
 TEST_F(cf_log_factory_test, callbacks_of_the_caller_are_kept) {
-  log_test::syslog_recorder_t recorder;
   ::setenv(g_variable, "x7", 1);
-  std::vector<std::string> seen;
-  cf_log_t::callback_t plain = [&](std::string const& s) { seen.push_back("plain " + s); };
-  cf_log_t::callback_t tagged;
-  std::shared_ptr<cf_log_t> sink = cf_log_factory(settings(qn::Log::SYSLOG), plain, tagged);
-  // The variable is not even read.
-  EXPECT_EQ(Events{}, *events_);
+  events_t seen;
+  plain_ = [&](std::string const& s) { seen.push_back("plain " + s); };
+  std::shared_ptr<cf_log_t> sink = make(settings(qn::Log::SYSLOG));
+  EXPECT_EQ(events_t{}, *events_);  // the variable is not even read
   sink->additional_log("a");
   sink->additional_tagged_log("b");
-  EXPECT_EQ((std::vector<std::string>{"plain a", "plain b"}), seen);
-
-  cf_log_t::callback_t own_tagged = [&](std::string const& s) { seen.push_back("tagged " + s); };
-  sink = cf_log_factory(settings(qn::Log::SYSLOG), plain, own_tagged);
-  sink->additional_tagged_log("c");
-  EXPECT_EQ("tagged c", seen.back());
+  tagged_ = [&](std::string const& s) { seen.push_back("tagged " + s); };
+  make(settings(qn::Log::SYSLOG))->additional_tagged_log("c");
+  EXPECT_EQ((events_t{"plain a", "plain b", "tagged c"}), seen);
 }
 
-TEST_F(cf_log_factory_test, standard_error_log_drops_the_pipe_copy) {
-  ::setenv(g_variable, std::to_string(pipe_[1]).c_str(), 1);
+TEST_F(cf_log_factory_test, standard_error_log_drops_the_pipe_copy_but_not_a_callback_of_the_caller) {
+  set_pipe_variable();
   for (bool show_timestamp : {false, true}) {
-    events_->clear();
+    plain_ = tagged_ = cf_log_t::callback_t();
     qn::Log log = settings(qn::Log::STDERR);
     log.set_show_timestamp(show_timestamp);
-    cf_log_t::callback_t plain;
-    cf_log_t::callback_t tagged;
-    std::shared_ptr<cf_log_t> sink = cf_log_factory(log, plain, tagged);
-    ASSERT_TRUE(sink);
-    EXPECT_EQ((Events{"sink write 0 Log Factory: Additional log - " + std::to_string(pipe_[1])}), *events_);
+    std::shared_ptr<cf_log_t> sink = make(log);
     if (show_timestamp) {
       auto file = dynamic_cast<cf_file_log_t*>(sink.get());
       ASSERT_NE(nullptr, file);
@@ -180,116 +135,69 @@ TEST_F(cf_log_factory_test, standard_error_log_drops_the_pipe_copy) {
     sink->additional_tagged_log("tagged");
     EXPECT_EQ("", pipe_contents());
   }
-}
-
-TEST_F(cf_log_factory_test, standard_error_log_keeps_a_callback_of_the_caller) {
-  ::setenv(g_variable, std::to_string(pipe_[1]).c_str(), 1);
-  std::vector<std::string> seen;
-  cf_log_t::callback_t plain = [&](std::string const& s) { seen.push_back(s); };
-  cf_log_t::callback_t tagged;
-  std::shared_ptr<cf_log_t> sink = cf_log_factory(settings(qn::Log::STDERR), plain, tagged);
+  events_t seen;
+  plain_ = [&](std::string const& s) { seen.push_back(s); };
+  tagged_ = cf_log_t::callback_t();
+  std::shared_ptr<cf_log_t> sink = make(settings(qn::Log::STDERR));
   sink->additional_log("a");
   sink->additional_tagged_log("b");
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), seen);
+  EXPECT_EQ((events_t{"a", "b"}), seen);
 }
 
 TEST_F(cf_log_factory_test, syslog_facility_and_ident) {
-  log_test::syslog_recorder_t recorder;
   struct row_t {
-    qn::Log::LogFacility value;
+    int value;  // 0: not set
     int facility;
   };
   for (row_t const& row :
-       {row_t{qn::Log::DAEMON, LOG_DAEMON}, row_t{qn::Log::USER, LOG_USER}, row_t{qn::Log::MAIL, LOG_MAIL},
-        row_t{qn::Log::LOCAL0, LOG_LOCAL0}, row_t{qn::Log::LOCAL1, LOG_LOCAL1}, row_t{qn::Log::LOCAL2, LOG_LOCAL2},
-        row_t{qn::Log::LOCAL3, LOG_LOCAL3}, row_t{qn::Log::LOCAL4, LOG_LOCAL4}, row_t{qn::Log::LOCAL5, LOG_LOCAL5},
-        row_t{qn::Log::LOCAL6, LOG_LOCAL6}, row_t{qn::Log::LOCAL7, LOG_LOCAL7}}) {
+       {row_t{0, LOG_DAEMON}, row_t{qn::Log::DAEMON, LOG_DAEMON}, row_t{qn::Log::USER, LOG_USER},
+        row_t{qn::Log::MAIL, LOG_MAIL}, row_t{qn::Log::LOCAL0, LOG_LOCAL0}, row_t{qn::Log::LOCAL1, LOG_LOCAL1},
+        row_t{qn::Log::LOCAL2, LOG_LOCAL2}, row_t{qn::Log::LOCAL3, LOG_LOCAL3}, row_t{qn::Log::LOCAL4, LOG_LOCAL4},
+        row_t{qn::Log::LOCAL5, LOG_LOCAL5}, row_t{qn::Log::LOCAL6, LOG_LOCAL6}, row_t{qn::Log::LOCAL7, LOG_LOCAL7}}) {
     qn::Log log = settings(qn::Log::SYSLOG);
-    log.set_facility(row.value);
-    log.set_ident("guard");
-    cf_log_t::callback_t plain;
-    cf_log_t::callback_t tagged;
-    std::shared_ptr<cf_log_t> sink = cf_log_factory(log, plain, tagged);
-    auto syslog_sink = dynamic_cast<cf_syslog_log_t*>(sink.get());
-    ASSERT_NE(nullptr, syslog_sink) << row.value;
-    EXPECT_EQ(row.facility, syslog_sink->facility) << row.value;
-    EXPECT_EQ("guard", syslog_sink->ident);
+    if (row.value) {
+      log.set_facility(static_cast<qn::Log::LogFacility>(row.value));
+      log.set_ident("guard");
+    }
+    cf_set_log(make(log));
+    ASSERT_FALSE(recorder_.calls().empty());
+    std::string const ident = row.value ? "guard" : "(null)";
+    EXPECT_EQ("openlog " + ident + " " + std::to_string(LOG_PID) + " " + std::to_string(row.facility),
+              recorder_.calls().back())
+        << row.value;
   }
 }
 
-TEST_F(cf_log_factory_test, facility_numbers_outside_the_enum_give_daemon) {
-  log_test::syslog_recorder_t recorder;
-  for (int number : {0, 4, 5, 9, 18}) {
-    // type SYSLOG (field 1), then facility (field 2) with the number.
-    std::string wire = {0x08, 0x01, 0x10, static_cast<char>(number)};
-    qn::Log log;
-    ASSERT_TRUE(log.ParseFromString(wire));
-    cf_log_t::callback_t plain;
-    cf_log_t::callback_t tagged;
-    std::shared_ptr<cf_log_t> sink = cf_log_factory(log, plain, tagged);
-    auto syslog_sink = dynamic_cast<cf_syslog_log_t*>(sink.get());
-    ASSERT_NE(nullptr, syslog_sink);
-    EXPECT_EQ(LOG_DAEMON, syslog_sink->facility) << number;
-    EXPECT_EQ("", syslog_sink->ident);
-  }
-}
-
-TEST_F(cf_log_factory_test, default_settings_give_a_daemon_syslog_without_ident) {
-  log_test::syslog_recorder_t recorder;
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
-  std::shared_ptr<cf_log_t> sink = cf_log_factory(qn::Log(), plain, tagged);
-  cf_set_log(sink);
-  EXPECT_EQ("openlog (null) " + std::to_string(LOG_PID) + " " + std::to_string(LOG_DAEMON), recorder.calls().at(0));
-}
-
-TEST_F(cf_log_factory_test, file_log_appends_to_a_file_of_mode_0600) {
-  std::string const path = sandbox_.file("smb.log");
-  {
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(4, ::write(fd, "old\n", 4));
-    ::close(fd);
-  }
-  std::string const fresh = sandbox_.file("fresh.log");
-  for (std::string const& file : {path, fresh}) {
+TEST_F(cf_log_factory_test, file_log_appends_to_a_file_of_mode_0600_and_auto_gives_no_sink) {
+  EXPECT_FALSE(make(settings(qn::Log::AUTO)));
+  qn_test::sandbox_t box;
+  std::string const old = box.write("old.log", "old\n"), fresh = box.file("fresh.log");
+  for (std::string const& path : {old, fresh}) {
     qn::Log log = settings(qn::Log::FILE);
-    log.set_path(file);
-    cf_log_t::callback_t plain;
-    cf_log_t::callback_t tagged;
-    std::shared_ptr<cf_log_t> sink = cf_log_factory(log, plain, tagged);
+    log.set_path(path);
+    std::shared_ptr<cf_log_t> sink = make(log);
     auto file_sink = dynamic_cast<cf_file_log_t*>(sink.get());
     ASSERT_NE(nullptr, file_sink);
     EXPECT_TRUE(file_sink->owns_fd);
     sink->write(4, "new");
   }
-  std::string const text = log_test::read_file(path);
+  std::string const text = cf_read_file(old);
   EXPECT_EQ(0u, text.find("old\n")) << text;
   EXPECT_NE(std::string::npos, text.find("] Error: new\n")) << text;
   struct stat st;
   ASSERT_EQ(0, ::stat(fresh.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 07777);
-}
 
-TEST_F(cf_log_factory_test, log_file_that_cannot_be_opened_throws) {
   qn::Log log = settings(qn::Log::FILE);
-  log.set_path(sandbox_.file("missing/dir/smb.log"));
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
+  log.set_path(box.file("missing/dir/smb.log"));
   try {
-    cf_log_factory(log, plain, tagged);
+    make(log);
     ADD_FAILURE() << "no exception";
   } catch (boost::filesystem::filesystem_error const& e) {
     EXPECT_EQ(boost::system::error_code(ENOENT, boost::system::system_category()), e.code());
     EXPECT_EQ(0u, std::string(e.what()).find("Cannot create log")) << e.what();
     EXPECT_EQ(log.path(), e.path1().string());
   }
-}
-
-TEST_F(cf_log_factory_test, auto_type_gives_no_sink) {
-  cf_log_t::callback_t plain;
-  cf_log_t::callback_t tagged;
-  EXPECT_FALSE(cf_log_factory(settings(qn::Log::AUTO), plain, tagged));
 }
 
 }  // namespace

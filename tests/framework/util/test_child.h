@@ -1,19 +1,24 @@
 #pragma once
 
-// Helpers for tests that need a process of their own: a sandbox folder, a forked child whose
-// standard output and error are captured, and a program run with a chosen argv and environment.
+// Helpers for tests: a sandbox folder, a forked child whose standard output and error are captured,
+// a program run with a chosen argv and environment, and writes made under a hail of signals.
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,18 +63,29 @@ struct child_result_t {
   int signal = 0;   // the signal that ended it, if one did
 };
 
+// Reads fd from its start to its end and closes it.
+inline std::string read_from_start(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  for (off_t at = 0; (n = ::pread(fd, buf, sizeof buf, at)) > 0; at += n) text.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return text;
+}
+
 // Runs body in a forked child with standard output and error captured. A body that returns
 // makes the child exit with 0; one that throws exits with 99 after writing "EXCEPTION: " and the
 // text on standard error.
 inline child_result_t run_in_child(std::function<void()> const& body) {
-  int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int const out = ::memfd_create("qn-test-out", MFD_CLOEXEC);
+  int const err = ::memfd_create("qn-test-err", MFD_CLOEXEC);
+  if (out < 0 || err < 0) throw std::runtime_error("memfd_create failed");
   std::fflush(nullptr);
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::dup2(err_pipe[1], 2);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
     try {
       body();
     } catch (std::exception const& e) {
@@ -82,34 +98,12 @@ inline child_result_t run_in_child(std::function<void()> const& body) {
     std::fflush(nullptr);
     ::_exit(0);
   }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-
-  child_result_t result;
-  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
   int wstatus = 0;
   while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }
+  child_result_t result;
+  result.out = read_from_start(out);
+  result.err = read_from_start(err);
   if (WIFEXITED(wstatus))
     result.status = WEXITSTATUS(wstatus);
   else if (WIFSIGNALED(wstatus))
@@ -144,6 +138,71 @@ inline std::vector<std::string> environment_without(std::vector<std::string> con
     if (!skip) env.push_back(entry);
   }
   return env;
+}
+
+inline std::atomic<int>& signals_caught() {
+  static std::atomic<int> count{0};
+  return count;
+}
+inline void count_signal(int) { ++signals_caught(); }
+
+// Waits (bounded) until the thread sleeps in the kernel: state S in its stat line.
+inline bool wait_until_sleeping(pid_t tid) {
+  for (int i = 0; i < 20000; ++i) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::string::size_type const end = line.rfind(')');
+    if (end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S') return true;
+    ::usleep(500);
+  }
+  return false;
+}
+
+// Calls write_to(fd) in a thread of its own on a pipe filled up beforehand. Once the thread waits
+// for room, and then before every read of the other end, it gets SIGUSR1 (without SA_RESTART, so
+// a blocked write fails with EINTR or returns short). Returns what came through after the filler.
+inline std::string write_under_signals(std::function<void(int fd)> const& write_to) {
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = &count_signal;
+  ::sigaction(SIGUSR1, &action, &previous);
+  signals_caught() = 0;
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  int const flags = ::fcntl(fds[1], F_GETFL);
+  ::fcntl(fds[1], F_SETFL, flags | O_NONBLOCK);
+  std::size_t filled = 0;
+  while (::write(fds[1], "f", 1) == 1) ++filled;
+  ::fcntl(fds[1], F_SETFL, flags);
+
+  std::atomic<pid_t> tid{0};
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    tid = ::gettid();
+    write_to(fds[1]);
+    done = true;
+    ::close(fds[1]);
+  });
+  while (tid == 0) std::this_thread::yield();
+  // The first signal comes while the write waits before its first byte: a sure EINTR.
+  bool const blocked = wait_until_sleeping(tid);
+  ::pthread_kill(writer.native_handle(), SIGUSR1);
+  while (signals_caught() == 0) std::this_thread::yield();
+  std::string received;
+  char buffer[1500];
+  for (;;) {
+    if (!done) ::pthread_kill(writer.native_handle(), SIGUSR1);
+    ssize_t const n = ::read(fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  writer.join();
+  ::close(fds[0]);
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  if (!blocked) return "<the write never blocked>";
+  if (received.compare(0, filled, std::string(filled, 'f')) != 0) return "<filler damaged>";
+  return received.substr(filled);
 }
 
 }  // namespace qn_test
