@@ -45,9 +45,10 @@ public:
 
     // Replaces the busy wait (sqlite3_sleep by default); returns the previous one.
     static busy_sleep_t set_busy_sleep(busy_sleep_t sleep);
-    static void busy_sleep(int milliseconds);
 
 private:
+    static void busy_sleep(int milliseconds);
+
     sm_db_t() = default;
     void swap(sm_db_t& other) noexcept;
 

@@ -27,7 +27,8 @@ void sm_task_queue_t::push(std::function<void()> task)
         return;  // the running worker takes it
     // The queue was empty, so the previous worker, if any, has let go of the lock for good and
     // is returning: joining it under the lock cannot deadlock, and keeps two pushing threads
-    // from handling `worker` at once.
+    // from handling `worker` at once. A push from a running task never gets here (its task is
+    // still queued), so the worker never joins itself.
     if (worker.joinable())
         worker.join();
     try {

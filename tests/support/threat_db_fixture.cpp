@@ -228,3 +228,11 @@ std::string threat_db_fixture_t::report_blob(std::string const& object, std::str
 {
     return report(object, virus).SerializeAsString();
 }
+
+std::set<std::string> prepared_statements(sqlite3* db)
+{
+    std::set<std::string> texts;
+    for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
+        texts.insert(sqlite3_sql(st));
+    return texts;
+}

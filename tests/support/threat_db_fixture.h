@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "scan_report.pb.h"
@@ -74,3 +75,6 @@ private:
     boost::filesystem::path file;
     sqlite3* db = nullptr;
 };
+
+// The SQL texts of the statements a connection holds prepared (its statement cache, in effect).
+std::set<std::string> prepared_statements(sqlite3* db);

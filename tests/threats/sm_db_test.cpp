@@ -20,14 +20,6 @@ namespace {
 
 char const major_query[] = "SELECT value FROM property WHERE name = 'version_major';";
 
-std::set<std::string> prepared_statements(sqlite3* db)
-{
-    std::set<std::string> texts;
-    for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
-        texts.insert(sqlite3_sql(st));
-    return texts;
-}
-
 template <class Exception, class F>
 std::string failure_text(F&& f)
 {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 
 #include <atomic>
@@ -225,6 +226,37 @@ TEST(sm_task_queue_test, pushes_from_several_threads_run_once_each_one_at_a_time
     EXPECT_EQ(0, overlaps.load());
 }
 
+// Marks the thread of the first worker in the test below (thread ids may be reused).
+thread_local bool first_worker = false;
+
+// One thread's push starts a worker; once the queue has drained, another thread's push joins and
+// replaces it. The first thread does nothing more meanwhile, so only the queue's own locking can
+// order the two threads' use of the worker's thread object (ThreadSanitizer reports it otherwise).
+TEST(sm_task_queue_test, worker_started_by_one_thread_is_replaced_by_another)
+{
+    recording_delegate_t delegate;
+    sm_task_queue_t queue(&delegate);
+    std::promise<void> first_ran;
+    std::promise<void> release;
+    std::thread other([&] {
+        queue.push([&first_ran] {
+            first_worker = true;
+            first_ran.set_value();
+        });
+        release.get_future().wait();
+    });
+    first_ran.get_future().wait();
+    // Until a push finds the queue drained and starts a new worker.
+    for (;;) {
+        std::promise<bool> on_first_worker;
+        queue.push([&on_first_worker] { on_first_worker.set_value(first_worker); });
+        if (!on_first_worker.get_future().get())
+            break;
+    }
+    release.set_value();
+    other.join();
+}
+
 // The ways a worker ends the process run in a child of their own.
 class sm_task_queue_death_test : public ::testing::Test {
 protected:
@@ -241,12 +273,23 @@ protected:
         pause();
 }
 
+void say_exit_handlers_ran()
+{
+    static char const text[] = "exit handlers ran\n";
+    ssize_t const written = write(2, text, sizeof text - 1);
+    (void)written;
+}
+
 TEST_F(sm_task_queue_death_test, error_code_from_a_task_ends_the_process_with_it)
 {
     recording_delegate_t delegate;
-    EXPECT_EXIT(push_and_wait([] { throw qn::EC_APP_TERMINATED; }, &delegate, 0),
-                ::testing::ExitedWithCode(107),
-                "^Notice: Exit with status 107 \\(Process terminated by signal\\)\n$");
+    // At once: exit handlers do not run.
+    EXPECT_EXIT(
+        {
+            std::atexit(&say_exit_handlers_ran);
+            push_and_wait([] { throw qn::EC_APP_TERMINATED; }, &delegate, 0);
+        },
+        ::testing::ExitedWithCode(107), "^Notice: Exit with status 107 \\(Process terminated by signal\\)\n$");
     EXPECT_EXIT(push_and_wait([] { throw qn::EC_BAD_CONFIG; }, &delegate, 3), ::testing::ExitedWithCode(102), "^$");
 }
 

@@ -38,14 +38,6 @@ using task_t = sm_threat_base_t::task_t;
 std::uint64_t const big_dev = (std::uint64_t(1) << 63) + 5;
 std::uint64_t const max_ino = std::numeric_limits<std::uint64_t>::max();
 
-std::set<std::string> prepared_statements(sqlite3* db)
-{
-    std::set<std::string> texts;
-    for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
-        texts.insert(sqlite3_sql(st));
-    return texts;
-}
-
 row_t own(std::int64_t threat, std::int64_t moment, std::optional<std::string> tag, std::optional<std::int64_t> locked,
           std::optional<std::string> report = std::nullopt)
 {
