@@ -7,9 +7,9 @@ struct sqlite3;
 
 // The one exception of the SQLite layer; its what text is the whole message.
 class sm_db_error_t : public std::runtime_error {
-public:
-    explicit sm_db_error_t(std::string const& what);
-    ~sm_db_error_t() override;
+ public:
+  explicit sm_db_error_t(std::string const& what);
+  ~sm_db_error_t() override;
 };
 
 // Throws sm_db_error_t "'what' -> (result code 0x<hex>: <message>)"; the message is the

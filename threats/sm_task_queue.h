@@ -12,32 +12,32 @@
 // there is work: the push that makes the queue non-empty starts it, and it ends when the
 // queue drains.
 class sm_task_queue_t : private boost::noncopyable {
-public:
-    class delegate_t {
-    public:
-        virtual ~delegate_t();
-        // Called on the worker thread for a task that threw; the next task runs afterwards.
-        virtual void on_task_exception(std::exception const& e) = 0;
-    };
+ public:
+  class delegate_t {
+   public:
+    virtual ~delegate_t();
+    // Called on the worker thread for a task that threw; the next task runs afterwards.
+    virtual void on_task_exception(std::exception const& e) = 0;
+  };
 
-    explicit sm_task_queue_t(delegate_t* delegate);
-    ~sm_task_queue_t();
+  explicit sm_task_queue_t(delegate_t* delegate);
+  ~sm_task_queue_t();
 
-    // Safe from any thread; never waits for a running task. When no thread can be started the
-    // task is not kept and the error propagates.
-    void push(std::function<void()> task);
+  // Safe from any thread; never waits for a running task. When no thread can be started the
+  // task is not kept and the error propagates.
+  void push(std::function<void()> task);
 
-    // Interrupts and joins the worker (a running task finishes first), then drops what is
-    // still queued. The queue stays usable. Only the owner's thread calls it, never a task and
-    // never while another thread pushes.
-    void stop();
+  // Interrupts and joins the worker (a running task finishes first), then drops what is
+  // still queued. The queue stays usable. Only the owner's thread calls it, never a task and
+  // never while another thread pushes.
+  void stop();
 
-private:
-    void run();
+ private:
+  void run();
 
-    // The running task stays at the front until it has finished.
-    std::deque<std::function<void()>> tasks;
-    boost::mutex mutex;
-    boost::thread worker;
-    delegate_t* delegate;
+  // The running task stays at the front until it has finished.
+  std::deque<std::function<void()>> tasks;
+  boost::mutex mutex;
+  boost::thread worker;
+  delegate_t* delegate;
 };

@@ -31,8 +31,7 @@ char const update_remote_user_sql[] =
     "= ?4)     AND (SELECT COUNT(*) FROM history h         JOIN history hh ON h.threat_id "
     "= hh.threat_id         WHERE h.history_id = ?4)        = 1;";
 
-char const update_history_sql[] =
-    "UPDATE history SET     locked = ?2   , tag = ?3 WHERE history_id = ?1;";
+char const update_history_sql[] = "UPDATE history SET     locked = ?2   , tag = ?3 WHERE history_id = ?1;";
 
 char const load_by_history_id_sql[] =
     "SELECT t.threat_id, t.path, hr.scanreport, h.moment, h.locked   , EXISTS(SELECT "
@@ -71,169 +70,141 @@ char const duplicate_sql[] =
 std::int64_t const detection_event = 1;
 std::int64_t const own_origin = 40;
 
-bool read_locked(sm_db_t::statement_t const& st, int c)
-{
-    return !st.column_is_null(c) && st.column_int64(c) != 0;
+bool read_locked(sm_db_t::statement_t const& st, int c) { return !st.column_is_null(c) && st.column_int64(c) != 0; }
+
+std::string path_bytes(boost::filesystem::path const& path) { return path.native(); }
+
+std::int64_t as_column(std::uint64_t value) {
+  // Values of 2^63 and above are stored as negative numbers and read back unchanged.
+  return static_cast<std::int64_t>(value);
 }
 
-std::string path_bytes(boost::filesystem::path const& path)
-{
-    return path.native();
-}
-
-std::int64_t as_column(std::uint64_t value)
-{
-    // Values of 2^63 and above are stored as negative numbers and read back unchanged.
-    return static_cast<std::int64_t>(value);
-}
-
-std::uint64_t from_column(std::int64_t value)
-{
-    return static_cast<std::uint64_t>(value);
-}
+std::uint64_t from_column(std::int64_t value) { return static_cast<std::uint64_t>(value); }
 
 // Same outcome as a plain parse, without the protobuf library's own log line for a report that
 // lacks a required field.
-bool parse_report(std::string const& blob, qn::ScanReport& report)
-{
-    return report.ParsePartialFromString(blob) && report.IsInitialized();
+bool parse_report(std::string const& blob, qn::ScanReport& report) {
+  return report.ParsePartialFromString(blob) && report.IsInitialized();
 }
 
 }  // namespace
 
-std::pair<std::int64_t, bool> sm_threat_base_t::find_history(sm_db_t& db, std::int64_t history_id)
-{
-    sm_db_t::statement_t& st = db.statement(find_history_sql);
-    sm_db_t::reset_guard_t guard(st);
-    st.bind_int64(1, history_id);
-    if (st.step())
-        return {-1, false};
-    return {st.column_int64(0), st.column_int64(1) != 0};
+std::pair<std::int64_t, bool> sm_threat_base_t::find_history(sm_db_t& db, std::int64_t history_id) {
+  sm_db_t::statement_t& st = db.statement(find_history_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_int64(1, history_id);
+  if (st.step()) return {-1, false};
+  return {st.column_int64(0), st.column_int64(1) != 0};
 }
 
-sm_threat_base_t::task_t sm_threat_base_t::load_next_task(sm_db_t& db, task_t const& cursor)
-{
-    sm_db_t::statement_t& st = db.statement(next_task_sql);
-    sm_db_t::reset_guard_t guard(st);
-    st.bind_int64(1, detection_event);
-    st.bind_int64(2, own_origin);
-    st.bind_int64(3, cursor.threat_id);
-    st.bind_int64(4, cursor.moment);
-    task_t next;
-    if (!st.step()) {
-        next.threat_id = st.column_int64(0);
-        next.moment = st.column_int64(1);
-    }
-    return next;
+sm_threat_base_t::task_t sm_threat_base_t::load_next_task(sm_db_t& db, task_t const& cursor) {
+  sm_db_t::statement_t& st = db.statement(next_task_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_int64(1, detection_event);
+  st.bind_int64(2, own_origin);
+  st.bind_int64(3, cursor.threat_id);
+  st.bind_int64(4, cursor.moment);
+  task_t next;
+  if (!st.step()) {
+    next.threat_id = st.column_int64(0);
+    next.moment = st.column_int64(1);
+  }
+  return next;
 }
 
 bool sm_threat_base_t::check_locked(sm_db_t& db, boost::filesystem::path const& path, std::uint64_t dev,
-                                    std::uint64_t ino, std::string const& tag)
-{
-    sm_db_t::statement_t& st = db.statement(check_locked_sql);
+                                    std::uint64_t ino, std::string const& tag) {
+  sm_db_t::statement_t& st = db.statement(check_locked_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_int64(1, detection_event);
+  st.bind_int64(2, own_origin);
+  st.bind_text(3, tag);
+  st.bind_blob(4, path_bytes(path));
+  st.bind_int64(5, as_column(dev));
+  st.bind_int64(6, as_column(ino));
+  return !st.step() && read_locked(st, 0);
+}
+
+void sm_threat_base_t::update_synced(sm_db_t& db, sm_threat_t const& threat, std::int64_t history_id) {
+  {
+    sm_db_t::statement_t& st = db.statement(update_remote_user_sql);
     sm_db_t::reset_guard_t guard(st);
-    st.bind_int64(1, detection_event);
-    st.bind_int64(2, own_origin);
-    st.bind_text(3, tag);
-    st.bind_blob(4, path_bytes(path));
-    st.bind_int64(5, as_column(dev));
-    st.bind_int64(6, as_column(ino));
-    return !st.step() && read_locked(st, 0);
-}
-
-void sm_threat_base_t::update_synced(sm_db_t& db, sm_threat_t const& threat, std::int64_t history_id)
-{
-    {
-        sm_db_t::statement_t& st = db.statement(update_remote_user_sql);
-        sm_db_t::reset_guard_t guard(st);
-        // An absent field stays unbound and is written as NULL.
-        if (threat.remote_user.has_ip())
-            st.bind_text(1, threat.remote_user.ip());
-        if (threat.remote_user.has_user())
-            st.bind_text(2, threat.remote_user.user());
-        if (threat.remote_user.has_domain())
-            st.bind_text(3, threat.remote_user.domain());
-        st.bind_int64(4, history_id);
-        while (!st.step()) {
-        }
+    // An absent field stays unbound and is written as NULL.
+    if (threat.remote_user.has_ip()) st.bind_text(1, threat.remote_user.ip());
+    if (threat.remote_user.has_user()) st.bind_text(2, threat.remote_user.user());
+    if (threat.remote_user.has_domain()) st.bind_text(3, threat.remote_user.domain());
+    st.bind_int64(4, history_id);
+    while (!st.step()) {
     }
-    {
-        sm_db_t::statement_t& st = db.statement(update_history_sql);
-        sm_db_t::reset_guard_t guard(st);
-        st.bind_int64(1, history_id);
-        st.bind_int64(2, threat.locked ? 1 : 0);
-        st.bind_text(3, threat.tag);
-        while (!st.step()) {
-        }
-    }
-}
-
-std::shared_ptr<sm_threat_t> sm_threat_base_t::load_by_history_id(sm_db_t& db, std::int64_t history_id)
-{
-    sm_db_t::statement_t& st = db.statement(load_by_history_id_sql);
+  }
+  {
+    sm_db_t::statement_t& st = db.statement(update_history_sql);
     sm_db_t::reset_guard_t guard(st);
     st.bind_int64(1, history_id);
-    st.bind_int64(2, detection_event);
-    st.bind_int64(3, own_origin);
-    if (st.step())
-        return nullptr;
-    auto threat = std::make_shared<sm_threat_t>();
-    threat->threat_id = st.column_int64(0);
-    threat->path = st.column_blob(1);
-    if (!parse_report(st.column_blob(2), threat->report))
-        return nullptr;
-    threat->moment = st.column_int64(3);
-    threat->locked = read_locked(st, 4);
-    threat->neutralized = st.column_int64(5) != 0;
-    threat->event = static_cast<std::uint32_t>(st.column_int64(6));
-    threat->origin = static_cast<std::uint32_t>(st.column_int64(7));
-    threat->has_paths = st.column_int64(8) != 0;
-    threat->tag = st.column_text(9);
-    threat->dev = from_column(st.column_int64(10));
-    threat->ino = from_column(st.column_int64(11));
-    return threat;
+    st.bind_int64(2, threat.locked ? 1 : 0);
+    st.bind_text(3, threat.tag);
+    while (!st.step()) {
+    }
+  }
 }
 
-std::shared_ptr<sm_threat_t> sm_threat_base_t::load(sm_db_t& db, std::int64_t threat_id)
-{
-    sm_db_t::statement_t& st = db.statement(load_sql);
-    sm_db_t::reset_guard_t guard(st);
-    st.bind_int64(1, threat_id);
-    st.bind_int64(2, detection_event);
-    st.bind_int64(3, own_origin);
-    if (st.step())
-        return nullptr;
-    auto threat = std::make_shared<sm_threat_t>();
-    threat->threat_id = st.column_int64(0);
-    threat->path = st.column_blob(1);
-    threat->dev = from_column(st.column_int64(2));
-    threat->ino = from_column(st.column_int64(3));
-    if (!parse_report(st.column_blob(4), threat->report))
-        return nullptr;
-    threat->moment = st.column_int64(5);
-    threat->tag = st.column_text(6);
-    threat->locked = read_locked(st, 7);
-    threat->neutralized = st.column_int64(8) != 0;
-    return threat;
+std::shared_ptr<sm_threat_t> sm_threat_base_t::load_by_history_id(sm_db_t& db, std::int64_t history_id) {
+  sm_db_t::statement_t& st = db.statement(load_by_history_id_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_int64(1, history_id);
+  st.bind_int64(2, detection_event);
+  st.bind_int64(3, own_origin);
+  if (st.step()) return nullptr;
+  auto threat = std::make_shared<sm_threat_t>();
+  threat->threat_id = st.column_int64(0);
+  threat->path = st.column_blob(1);
+  if (!parse_report(st.column_blob(2), threat->report)) return nullptr;
+  threat->moment = st.column_int64(3);
+  threat->locked = read_locked(st, 4);
+  threat->neutralized = st.column_int64(5) != 0;
+  threat->event = static_cast<std::uint32_t>(st.column_int64(6));
+  threat->origin = static_cast<std::uint32_t>(st.column_int64(7));
+  threat->has_paths = st.column_int64(8) != 0;
+  threat->tag = st.column_text(9);
+  threat->dev = from_column(st.column_int64(10));
+  threat->ino = from_column(st.column_int64(11));
+  return threat;
 }
 
-bool sm_threat_base_t::is_duplicate(sm_db_t& db, sm_threat_t const& threat)
-{
-    sm_db_t::statement_t& st = db.statement(duplicate_sql);
-    sm_db_t::reset_guard_t guard(st);
-    st.bind_blob(1, path_bytes(threat.path));
-    st.bind_int64(2, as_column(threat.dev));
-    st.bind_int64(3, as_column(threat.ino));
-    st.bind_text(4, threat.tag);
-    st.bind_int64(5, detection_event);
-    st.bind_int64(6, own_origin);
-    if (st.step())
-        return false;
-    bool const stored_locked = read_locked(st, 1);
-    bool const same_tag = !st.column_is_null(2) && st.column_int64(2) != 0;
-    // A locked detection never duplicates a stored one that does not block the file on this share.
-    if (!(stored_locked && same_tag) && threat.locked)
-        return false;
-    qn::ScanReport stored;
-    return parse_report(st.column_blob(0), stored) && sm_reports_equal(stored, threat.report);
+std::shared_ptr<sm_threat_t> sm_threat_base_t::load(sm_db_t& db, std::int64_t threat_id) {
+  sm_db_t::statement_t& st = db.statement(load_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_int64(1, threat_id);
+  st.bind_int64(2, detection_event);
+  st.bind_int64(3, own_origin);
+  if (st.step()) return nullptr;
+  auto threat = std::make_shared<sm_threat_t>();
+  threat->threat_id = st.column_int64(0);
+  threat->path = st.column_blob(1);
+  threat->dev = from_column(st.column_int64(2));
+  threat->ino = from_column(st.column_int64(3));
+  if (!parse_report(st.column_blob(4), threat->report)) return nullptr;
+  threat->moment = st.column_int64(5);
+  threat->tag = st.column_text(6);
+  threat->locked = read_locked(st, 7);
+  threat->neutralized = st.column_int64(8) != 0;
+  return threat;
+}
+
+bool sm_threat_base_t::is_duplicate(sm_db_t& db, sm_threat_t const& threat) {
+  sm_db_t::statement_t& st = db.statement(duplicate_sql);
+  sm_db_t::reset_guard_t guard(st);
+  st.bind_blob(1, path_bytes(threat.path));
+  st.bind_int64(2, as_column(threat.dev));
+  st.bind_int64(3, as_column(threat.ino));
+  st.bind_text(4, threat.tag);
+  st.bind_int64(5, detection_event);
+  st.bind_int64(6, own_origin);
+  if (st.step()) return false;
+  bool const stored_locked = read_locked(st, 1);
+  bool const same_tag = !st.column_is_null(2) && st.column_int64(2) != 0;
+  // A locked detection never duplicates a stored one that does not block the file on this share.
+  if (!(stored_locked && same_tag) && threat.locked) return false;
+  qn::ScanReport stored;
+  return parse_report(st.column_blob(0), stored) && sm_reports_equal(stored, threat.report);
 }

@@ -8,52 +8,42 @@
 
 namespace {
 
-[[noreturn]] void fail(sqlite3* db, std::string const& what)
-{
-    throw std::runtime_error("threat_db_fixture_t: " + what + ": " + (db ? sqlite3_errmsg(db) : "no connection"));
+[[noreturn]] void fail(sqlite3* db, std::string const& what) {
+  throw std::runtime_error("threat_db_fixture_t: " + what + ": " + (db ? sqlite3_errmsg(db) : "no connection"));
 }
 
 // A statement of the fixture's own, finalized on every path.
 class stmt_t {
-public:
-    stmt_t(sqlite3* db, std::string const& sql) : db(db)
-    {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-            fail(db, "prepare " + sql);
-    }
-    ~stmt_t() { sqlite3_finalize(st); }
-    stmt_t(stmt_t const&) = delete;
-    stmt_t& operator=(stmt_t const&) = delete;
+ public:
+  stmt_t(sqlite3* db, std::string const& sql) : db(db) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) fail(db, "prepare " + sql);
+  }
+  ~stmt_t() { sqlite3_finalize(st); }
+  stmt_t(stmt_t const&) = delete;
+  stmt_t& operator=(stmt_t const&) = delete;
 
-    void bind(int n, std::int64_t v) { check(sqlite3_bind_int64(st, n, v)); }
-    void bind_blob(int n, std::string const& v)
-    {
-        check(sqlite3_bind_blob(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
-    }
-    void bind_text(int n, std::string const& v)
-    {
-        check(sqlite3_bind_text(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
-    }
-    // true when a row is ready
-    bool step()
-    {
-        int const rc = sqlite3_step(st);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            fail(db, "step");
-        return false;
-    }
-    sqlite3_stmt* get() const { return st; }
+  void bind(int n, std::int64_t v) { check(sqlite3_bind_int64(st, n, v)); }
+  void bind_blob(int n, std::string const& v) {
+    check(sqlite3_bind_blob(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+  }
+  void bind_text(int n, std::string const& v) {
+    check(sqlite3_bind_text(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+  }
+  // true when a row is ready
+  bool step() {
+    int const rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) fail(db, "step");
+    return false;
+  }
+  sqlite3_stmt* get() const { return st; }
 
-private:
-    void check(int rc)
-    {
-        if (rc != SQLITE_OK)
-            fail(db, "bind");
-    }
-    sqlite3* db;
-    sqlite3_stmt* st = nullptr;
+ private:
+  void check(int rc) {
+    if (rc != SQLITE_OK) fail(db, "bind");
+  }
+  sqlite3* db;
+  sqlite3_stmt* st = nullptr;
 };
 
 }  // namespace
@@ -70,169 +60,147 @@ char const* const threat_db_fixture_t::schema =
     " dev INTEGER NOT NULL, ino INTEGER NOT NULL);"
     "CREATE TABLE property (name TEXT PRIMARY KEY, value TEXT);";
 
-threat_db_fixture_t::threat_db_fixture_t(char const* version_major, char const* version_minor)
-{
-    std::string name = "/tmp/qn-threats-XXXXXX";
-    if (!mkdtemp(&name[0]))
-        throw std::runtime_error("threat_db_fixture_t: mkdtemp failed");
-    dir = name;
-    file = dir / "threats.db";
-    exec(schema);
-    if (version_major) {
-        set_property("version_major", std::string(version_major));
-        if (version_minor)
-            set_property("version_minor", std::string(version_minor));
-    }
+threat_db_fixture_t::threat_db_fixture_t(char const* version_major, char const* version_minor) {
+  std::string name = "/tmp/qn-threats-XXXXXX";
+  if (!mkdtemp(&name[0])) throw std::runtime_error("threat_db_fixture_t: mkdtemp failed");
+  dir = name;
+  file = dir / "threats.db";
+  exec(schema);
+  if (version_major) {
+    set_property("version_major", std::string(version_major));
+    if (version_minor) set_property("version_minor", std::string(version_minor));
+  }
 }
 
-threat_db_fixture_t::~threat_db_fixture_t()
-{
-    disconnect();
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(dir, ignored);
+threat_db_fixture_t::~threat_db_fixture_t() {
+  disconnect();
+  boost::system::error_code ignored;
+  boost::filesystem::remove_all(dir, ignored);
 }
 
-sqlite3* threat_db_fixture_t::connection()
-{
-    if (!db) {
-        if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
-            std::string const message = sqlite3_errmsg(db);
-            sqlite3_close(db);
-            db = nullptr;
-            throw std::runtime_error("threat_db_fixture_t: open: " + message);
-        }
-        // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
-        sqlite3_exec(db, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+sqlite3* threat_db_fixture_t::connection() {
+  if (!db) {
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+      std::string const message = sqlite3_errmsg(db);
+      sqlite3_close(db);
+      db = nullptr;
+      throw std::runtime_error("threat_db_fixture_t: open: " + message);
     }
-    return db;
+    // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
+    sqlite3_exec(db, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+  }
+  return db;
 }
 
-void threat_db_fixture_t::disconnect()
-{
-    if (db) {
-        sqlite3_close(db);
-        db = nullptr;
-    }
+void threat_db_fixture_t::disconnect() {
+  if (db) {
+    sqlite3_close(db);
+    db = nullptr;
+  }
 }
 
-void threat_db_fixture_t::exec(std::string const& sql)
-{
-    char* error = nullptr;
-    if (sqlite3_exec(connection(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string const message = error ? error : "?";
-        sqlite3_free(error);
-        throw std::runtime_error("threat_db_fixture_t: " + sql + ": " + message);
-    }
+void threat_db_fixture_t::exec(std::string const& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(connection(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string const message = error ? error : "?";
+    sqlite3_free(error);
+    throw std::runtime_error("threat_db_fixture_t: " + sql + ": " + message);
+  }
 }
 
-std::int64_t threat_db_fixture_t::add_threat(boost::filesystem::path const& path, std::uint64_t dev,
-                                             std::uint64_t ino, bool path_as_text)
-{
-    {
-        stmt_t st(connection(), "INSERT INTO threat (path) VALUES (?1);");
-        if (path_as_text)
-            st.bind_text(1, path.native());
-        else
-            st.bind_blob(1, path.native());
-        st.step();
-    }
-    std::int64_t const id = sqlite3_last_insert_rowid(db);
-    stmt_t st(db, "INSERT INTO session (threat_id, dev, ino) VALUES (?1, ?2, ?3);");
-    st.bind(1, id);
-    st.bind(2, static_cast<std::int64_t>(dev));
-    st.bind(3, static_cast<std::int64_t>(ino));
+std::int64_t threat_db_fixture_t::add_threat(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
+                                             bool path_as_text) {
+  {
+    stmt_t st(connection(), "INSERT INTO threat (path) VALUES (?1);");
+    if (path_as_text)
+      st.bind_text(1, path.native());
+    else
+      st.bind_blob(1, path.native());
     st.step();
-    return id;
+  }
+  std::int64_t const id = sqlite3_last_insert_rowid(db);
+  stmt_t st(db, "INSERT INTO session (threat_id, dev, ino) VALUES (?1, ?2, ?3);");
+  st.bind(1, id);
+  st.bind(2, static_cast<std::int64_t>(dev));
+  st.bind(3, static_cast<std::int64_t>(ino));
+  st.step();
+  return id;
 }
 
-std::int64_t threat_db_fixture_t::add_history(history_row_t const& row)
-{
-    stmt_t st(connection(),
-              "INSERT INTO history (threat_id, moment, event, origin, tag, locked, neutralized, scanreport)"
-              " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
-    st.bind(1, row.threat_id);
-    st.bind(2, row.moment);
-    st.bind(3, row.event);
-    st.bind(4, row.origin);
-    if (row.tag)
-        st.bind_text(5, *row.tag);
-    if (row.locked)
-        st.bind(6, *row.locked);
-    st.bind(7, row.neutralized ? 1 : 0);
-    if (row.scanreport)
-        st.bind_blob(8, *row.scanreport);
-    st.step();
-    return sqlite3_last_insert_rowid(db);
+std::int64_t threat_db_fixture_t::add_history(history_row_t const& row) {
+  stmt_t st(connection(),
+            "INSERT INTO history (threat_id, moment, event, origin, tag, locked, neutralized, scanreport)"
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
+  st.bind(1, row.threat_id);
+  st.bind(2, row.moment);
+  st.bind(3, row.event);
+  st.bind(4, row.origin);
+  if (row.tag) st.bind_text(5, *row.tag);
+  if (row.locked) st.bind(6, *row.locked);
+  st.bind(7, row.neutralized ? 1 : 0);
+  if (row.scanreport) st.bind_blob(8, *row.scanreport);
+  st.step();
+  return sqlite3_last_insert_rowid(db);
 }
 
 threat_db_fixture_t::history_row_t threat_db_fixture_t::detection(std::int64_t threat_id, std::int64_t moment,
-                                                                 std::optional<std::string> tag,
-                                                                 std::optional<std::int64_t> locked,
-                                                                 std::optional<std::string> scanreport)
-{
-    history_row_t row;
-    row.threat_id = threat_id;
-    row.moment = moment;
-    row.tag = std::move(tag);
-    row.locked = locked;
-    row.scanreport = std::move(scanreport);
-    return row;
+                                                                  std::optional<std::string> tag,
+                                                                  std::optional<std::int64_t> locked,
+                                                                  std::optional<std::string> scanreport) {
+  history_row_t row;
+  row.threat_id = threat_id;
+  row.moment = moment;
+  row.tag = std::move(tag);
+  row.locked = locked;
+  row.scanreport = std::move(scanreport);
+  return row;
 }
 
-void threat_db_fixture_t::set_property(std::string const& name, std::optional<std::string> const& value)
-{
-    {
-        stmt_t st(connection(), "DELETE FROM property WHERE name = ?1;");
-        st.bind_text(1, name);
-        st.step();
-    }
-    if (!value)
-        return;
-    stmt_t st(db, "INSERT INTO property (name, value) VALUES (?1, ?2);");
+void threat_db_fixture_t::set_property(std::string const& name, std::optional<std::string> const& value) {
+  {
+    stmt_t st(connection(), "DELETE FROM property WHERE name = ?1;");
     st.bind_text(1, name);
-    st.bind_text(2, *value);
     st.step();
+  }
+  if (!value) return;
+  stmt_t st(db, "INSERT INTO property (name, value) VALUES (?1, ?2);");
+  st.bind_text(1, name);
+  st.bind_text(2, *value);
+  st.step();
 }
 
-std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sql)
-{
-    stmt_t st(connection(), sql);
-    if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL)
-        return std::nullopt;
-    auto const* data = static_cast<char const*>(sqlite3_column_blob(st.get(), 0));
-    int const size = sqlite3_column_bytes(st.get(), 0);
-    return data ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sql) {
+  stmt_t st(connection(), sql);
+  if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL) return std::nullopt;
+  auto const* data = static_cast<char const*>(sqlite3_column_blob(st.get(), 0));
+  int const size = sqlite3_column_bytes(st.get(), 0);
+  return data ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
-std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sql)
-{
-    stmt_t st(connection(), sql);
-    if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL)
-        return std::nullopt;
-    return sqlite3_column_int64(st.get(), 0);
+std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sql) {
+  stmt_t st(connection(), sql);
+  if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL) return std::nullopt;
+  return sqlite3_column_int64(st.get(), 0);
 }
 
-qn::ScanReport threat_db_fixture_t::report(std::string const& object, std::string const& virus)
-{
-    qn::ScanReport r;
-    r.set_object(object);
-    if (!virus.empty()) {
-        qn::Virus* v = r.add_virus();
-        v->set_type(qn::SE_KNOWN_VIRUS);
-        v->set_name(virus);
-    }
-    return r;
+qn::ScanReport threat_db_fixture_t::report(std::string const& object, std::string const& virus) {
+  qn::ScanReport r;
+  r.set_object(object);
+  if (!virus.empty()) {
+    qn::Virus* v = r.add_virus();
+    v->set_type(qn::SE_KNOWN_VIRUS);
+    v->set_name(virus);
+  }
+  return r;
 }
 
-std::string threat_db_fixture_t::report_blob(std::string const& object, std::string const& virus)
-{
-    return report(object, virus).SerializeAsString();
+std::string threat_db_fixture_t::report_blob(std::string const& object, std::string const& virus) {
+  return report(object, virus).SerializeAsString();
 }
 
-std::set<std::string> prepared_statements(sqlite3* db)
-{
-    std::set<std::string> texts;
-    for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
-        texts.insert(sqlite3_sql(st));
-    return texts;
+std::set<std::string> prepared_statements(sqlite3* db) {
+  std::set<std::string> texts;
+  for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
+    texts.insert(sqlite3_sql(st));
+  return texts;
 }
