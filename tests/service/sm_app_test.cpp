@@ -1,7 +1,7 @@
 #include "service/sm_app.h"
 
-#include <signal.h>
-
+#include <csignal>
+#include <functional>
 #include <string>
 
 #include <boost/asio/error.hpp>
@@ -12,27 +12,31 @@
 
 namespace {
 
-// SIGHUP and SIGTERM themselves are sent to the real daemon (sm_service_main_test).
-class app_test : public sm_app_fixture {};
+typedef sm_app_fixture app_test;
 
-TEST_F(app_test, signal_handlers_ignore_cancellation_and_throw_other_errors_named_after_the_signal) {
+TEST_F(app_test, handlers_ignore_cancellation_and_throw_other_errors_named_after_their_source) {
+  sm_share_stat_t stat(*app, std::chrono::hours(1));
+  stat.count_in("/srv/a");
   struct handler_case {
-    void (sm_app_t::*handler)(boost::system::error_code const&, int);
     char const* prefix;
+    std::function<void(boost::system::error_code const&)> handler;
   };
-  handler_case const cases[] = {{&sm_app_t::on_sighup, "SIGHUP: "}, {&sm_app_t::on_sigterm, "SIGTERM: "}};
+  handler_case const cases[] = {
+      {"SIGHUP: ", [&](boost::system::error_code const& ec) { app->on_sighup(ec, SIGHUP); }},
+      {"SIGTERM: ", [&](boost::system::error_code const& ec) { app->on_sigterm(ec, SIGTERM); }},
+      {"StatTimer: ", [&](boost::system::error_code const& ec) { stat.on_timer(ec); }},
+  };
   for (handler_case const& c : cases) {
-    (app.get()->*c.handler)(boost::asio::error::operation_aborted, 0);
+    c.handler(boost::asio::error::operation_aborted);
     try {
-      (app.get()->*c.handler)(boost::asio::error::bad_descriptor, 0);
+      c.handler(boost::asio::error::bad_descriptor);
       ADD_FAILURE() << c.prefix << "no exception";
     } catch (boost::system::system_error const& e) {
       EXPECT_EQ(boost::asio::error::bad_descriptor, e.code());
       EXPECT_EQ(0u, std::string(e.what()).rfind(c.prefix, 0)) << e.what();
     }
   }
-  poll();
-  EXPECT_FALSE(peer_has_data());
+  EXPECT_TRUE(nothing_sent());
   EXPECT_TRUE(log->lines.empty()) << log->all();
 }
 

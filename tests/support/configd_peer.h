@@ -1,69 +1,74 @@
 #pragma once
 
-// Plays ConfigD for one run of the daemon: starts the real program with its
-// end of a connected UNIX socket pair at a chosen descriptor, exchanges framed
-// messages with it and collects its standard error and exit status.
+// ConfigD's end of a UNIX socket pair, speaking framed messages. It can also
+// start a program (the daemon or the stand-in) holding the other end, and
+// collect that program's standard output, standard error and exit status.
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "configd_smb_gardix_ipc.pb.h"
 
 class configd_peer_t {
  public:
-  // How long a read or the wait for the exit may stall before the test fails.
+  // How long a read or the wait for an exit may stall before the test fails.
   static constexpr int stall_ms = 20000;
 
-  // Starts `program` with COM_QUARN_MONITOR set to `monitor` and the daemon's
-  // socket end at descriptor `child_fd` (standard input and output are
-  // /dev/null, standard error is collected).
-  configd_peer_t(std::string const& program, std::string const& monitor, int child_fd);
-  // The usual start: the socket at descriptor 3, named as "3".
-  explicit configd_peer_t(std::string const& program);
+  // The pair only: take_other_end() hands the other end to a link in this process.
+  configd_peer_t();
+  // Starts argv[0] with the other end at descriptor `child_fd` and
+  // COM_QUARN_MONITOR set to `monitor`; without a monitor it gets neither.
+  // No other COM_QUARN_ variable is passed on; standard input is /dev/null.
+  configd_peer_t(std::vector<std::string> argv, char const* monitor, int child_fd = 3);
   ~configd_peer_t();
 
   configd_peer_t(configd_peer_t const&) = delete;
   configd_peer_t& operator=(configd_peer_t const&) = delete;
 
-  // Reads one frame and parses it; false (with a test failure) on a stall, the
-  // end of the stream or a frame that does not parse.
-  bool receive(qn::SMBGardix2ConfigdMessage& message);
-  // Reads one frame and expects its tag; returns the message.
-  qn::SMBGardix2ConfigdMessage expect(qn::SMBGardix2ConfigdMessage::MessageTag tag);
-  // True when the daemon closes its end before sending anything more.
-  bool at_end();
+  int take_other_end();
 
+  // Exactly `size` bytes; fails the test on a stall or an early end.
+  std::string read(std::size_t size);
+  // The next frame, parsed; fails the test when there is none or it does not parse.
+  qn::SMBGardix2ConfigdMessage receive();
+  qn::SMBGardix2ConfigdMessage expect(qn::SMBGardix2ConfigdMessage::MessageTag tag);
+  bool has_data();
+  // True when the other end closes without sending anything more.
+  bool at_end();
   void send(qn::Configd2SMBGardixMessage const& message);
   // Bytes as they are, framing included.
   void send_raw(std::string const& bytes);
   void close_socket();
 
   void signal(int signal_number);
-  // Waits for the exit (killing the daemon after a stall) and collects its
-  // standard error. The status, or 128 + the signal for a killed daemon.
+  // The next line of standard output without its line feed; empty at the end.
+  std::string next_line();
+  // Waits for the exit (killing the program after a stall): the status, or
+  // 128 + the signal.
   int wait();
-  std::string const& log() const { return stderr_text; }
-  pid_t pid() const { return child; }
+  std::string const& log() const { return err_text; }
+  // Standard output not yet taken by next_line.
+  std::string const& output() const { return out_text; }
 
-  // A GET_CONFIG_RESPONSE; `control` is set only when `suspended` is given as
-  // set or `with_control` is requested.
+  static std::string frame(std::string const& body);
+  // A GET_CONFIG_RESPONSE; `control` is set only when `suspended` or `with_control` is.
   static qn::Configd2SMBGardixMessage config_response(std::uint32_t revision, qn::SMBGardixConfig const& config,
                                                       bool suspended = false, bool with_control = false);
   // Settings that log to standard error at the given level.
   static qn::SMBGardixConfig stderr_config(qn::LogLevel level = qn::LOG_LEVEL_DEBUG);
-  // The frame of a serialized body.
-  static std::string frame(std::string const& body);
 
  private:
-  void start(std::string const& program, std::string const& monitor, int child_fd);
-  bool read_exact(char* data, std::size_t size, bool quiet_at_end);
-  void drain_stderr(int timeout_ms);
+  long fill(char* data, std::size_t size);
+  bool pump();
 
-  pid_t child = -1;
   int socket_fd = -1;
-  int stderr_fd = -1;
-  int status = -1;
-  std::string stderr_text;
+  int other_fd = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+  pid_t child = -1;
+  std::string out_text;
+  std::string err_text;
 };
