@@ -8,39 +8,31 @@
 
 namespace {
 
-[[noreturn]] void fail(sqlite3* db, std::string const& what) {
-  throw std::runtime_error("threat_db_fixture_t: " + what + ": " + (db ? sqlite3_errmsg(db) : "no connection"));
-}
-
-// A statement of the fixture's own, finalized on every path.
+// A statement of the fixture's own, finalized on every path; any failure throws.
 class stmt_t {
  public:
-  stmt_t(sqlite3* db, std::string const& sql) : db(db) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) fail(db, "prepare " + sql);
-  }
+  stmt_t(sqlite3* db, std::string const& sql) : db(db) { check(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr)); }
   ~stmt_t() { sqlite3_finalize(st); }
   stmt_t(stmt_t const&) = delete;
   stmt_t& operator=(stmt_t const&) = delete;
 
   void bind(int n, std::int64_t v) { check(sqlite3_bind_int64(st, n, v)); }
-  void bind_blob(int n, std::string const& v) {
-    check(sqlite3_bind_blob(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+  void bind(int n, std::string const& v, bool blob) {
+    int const size = static_cast<int>(v.size());
+    check(blob ? sqlite3_bind_blob(st, n, v.data(), size, SQLITE_TRANSIENT)
+               : sqlite3_bind_text(st, n, v.data(), size, SQLITE_TRANSIENT));
   }
-  void bind_text(int n, std::string const& v) {
-    check(sqlite3_bind_text(st, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
-  }
-  // true when a row is ready
+  // Whether a row with a non-NULL first column is ready.
   bool step() {
     int const rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) fail(db, "step");
-    return false;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) check(rc);
+    return rc == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL;
   }
   sqlite3_stmt* get() const { return st; }
 
  private:
   void check(int rc) {
-    if (rc != SQLITE_OK) fail(db, "bind");
+    if (rc != SQLITE_OK) throw std::runtime_error(std::string("threat_db_fixture_t: ") + sqlite3_errmsg(db));
   }
   sqlite3* db;
   sqlite3_stmt* st = nullptr;
@@ -48,28 +40,23 @@ class stmt_t {
 
 }  // namespace
 
-char const* const threat_db_fixture_t::schema =
-    "CREATE TABLE threat (threat_id INTEGER PRIMARY KEY, path BLOB NOT NULL,"
-    " remote_ip TEXT, remote_user TEXT, remote_domain TEXT);"
-    "CREATE TABLE history (history_id INTEGER PRIMARY KEY,"
-    " threat_id INTEGER NOT NULL REFERENCES threat(threat_id),"
-    " moment INTEGER NOT NULL, event INTEGER NOT NULL, origin INTEGER NOT NULL,"
-    " tag TEXT, locked INTEGER, neutralized INTEGER NOT NULL DEFAULT 0, scanreport BLOB);"
-    "CREATE INDEX history_threat ON history(threat_id);"
-    "CREATE TABLE session (threat_id INTEGER NOT NULL REFERENCES threat(threat_id),"
-    " dev INTEGER NOT NULL, ino INTEGER NOT NULL);"
-    "CREATE TABLE property (name TEXT PRIMARY KEY, value TEXT);";
-
-threat_db_fixture_t::threat_db_fixture_t(char const* version_major, char const* version_minor) {
+threat_db_fixture_t::threat_db_fixture_t() {
   std::string name = "/tmp/qn-threats-XXXXXX";
   if (!mkdtemp(&name[0])) throw std::runtime_error("threat_db_fixture_t: mkdtemp failed");
   dir = name;
   file = dir / "threats.db";
-  exec(schema);
-  if (version_major) {
-    set_property("version_major", std::string(version_major));
-    if (version_minor) set_property("version_minor", std::string(version_minor));
-  }
+  exec(
+      "CREATE TABLE threat (threat_id INTEGER PRIMARY KEY, path BLOB NOT NULL,"
+      " remote_ip TEXT, remote_user TEXT, remote_domain TEXT);"
+      "CREATE TABLE history (history_id INTEGER PRIMARY KEY,"
+      " threat_id INTEGER NOT NULL REFERENCES threat(threat_id),"
+      " moment INTEGER NOT NULL, event INTEGER NOT NULL, origin INTEGER NOT NULL,"
+      " tag TEXT, locked INTEGER, neutralized INTEGER NOT NULL DEFAULT 0, scanreport BLOB);"
+      "CREATE INDEX history_threat ON history(threat_id);"
+      "CREATE TABLE session (threat_id INTEGER NOT NULL REFERENCES threat(threat_id),"
+      " dev INTEGER NOT NULL, ino INTEGER NOT NULL);"
+      "CREATE TABLE property (name TEXT PRIMARY KEY, value TEXT);"
+      "INSERT INTO property VALUES ('version_major', '1');");
 }
 
 threat_db_fixture_t::~threat_db_fixture_t() {
@@ -82,8 +69,7 @@ sqlite3* threat_db_fixture_t::connection() {
   if (!db) {
     if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
       std::string const message = sqlite3_errmsg(db);
-      sqlite3_close(db);
-      db = nullptr;
+      disconnect();
       throw std::runtime_error("threat_db_fixture_t: open: " + message);
     }
     // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
@@ -93,10 +79,8 @@ sqlite3* threat_db_fixture_t::connection() {
 }
 
 void threat_db_fixture_t::disconnect() {
-  if (db) {
-    sqlite3_close(db);
-    db = nullptr;
-  }
+  sqlite3_close(db);
+  db = nullptr;
 }
 
 void threat_db_fixture_t::exec(std::string const& sql) {
@@ -112,10 +96,7 @@ std::int64_t threat_db_fixture_t::add_threat(boost::filesystem::path const& path
                                              bool path_as_text) {
   {
     stmt_t st(connection(), "INSERT INTO threat (path) VALUES (?1);");
-    if (path_as_text)
-      st.bind_text(1, path.native());
-    else
-      st.bind_blob(1, path.native());
+    st.bind(1, path.native(), !path_as_text);
     st.step();
   }
   std::int64_t const id = sqlite3_last_insert_rowid(db);
@@ -135,51 +116,24 @@ std::int64_t threat_db_fixture_t::add_history(history_row_t const& row) {
   st.bind(2, row.moment);
   st.bind(3, row.event);
   st.bind(4, row.origin);
-  if (row.tag) st.bind_text(5, *row.tag);
+  if (row.tag) st.bind(5, *row.tag, false);
   if (row.locked) st.bind(6, *row.locked);
   st.bind(7, row.neutralized ? 1 : 0);
-  if (row.scanreport) st.bind_blob(8, *row.scanreport);
+  if (row.scanreport) st.bind(8, *row.scanreport, true);
   st.step();
   return sqlite3_last_insert_rowid(db);
 }
 
-threat_db_fixture_t::history_row_t threat_db_fixture_t::detection(std::int64_t threat_id, std::int64_t moment,
-                                                                  std::optional<std::string> tag,
-                                                                  std::optional<std::int64_t> locked,
-                                                                  std::optional<std::string> scanreport) {
-  history_row_t row;
-  row.threat_id = threat_id;
-  row.moment = moment;
-  row.tag = std::move(tag);
-  row.locked = locked;
-  row.scanreport = std::move(scanreport);
-  return row;
-}
-
-void threat_db_fixture_t::set_property(std::string const& name, std::optional<std::string> const& value) {
-  {
-    stmt_t st(connection(), "DELETE FROM property WHERE name = ?1;");
-    st.bind_text(1, name);
-    st.step();
-  }
-  if (!value) return;
-  stmt_t st(db, "INSERT INTO property (name, value) VALUES (?1, ?2);");
-  st.bind_text(1, name);
-  st.bind_text(2, *value);
-  st.step();
-}
-
 std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sql) {
   stmt_t st(connection(), sql);
-  if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL) return std::nullopt;
+  if (!st.step()) return std::nullopt;
   auto const* data = static_cast<char const*>(sqlite3_column_blob(st.get(), 0));
-  int const size = sqlite3_column_bytes(st.get(), 0);
-  return data ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+  return std::string(data, data ? static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0)) : 0);
 }
 
 std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sql) {
   stmt_t st(connection(), sql);
-  if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL) return std::nullopt;
+  if (!st.step()) return std::nullopt;
   return sqlite3_column_int64(st.get(), 0);
 }
 

@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/thread/thread.hpp>
-
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-
-#include <atomic>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -26,25 +23,10 @@
 
 namespace {
 
-class recording_delegate_t : public sm_task_queue_t::delegate_t {
+// Keeps the delegate's reports and what the tasks did, in order, with the thread each ran on.
+class journal_t : public sm_task_queue_t::delegate_t {
  public:
-  void on_task_exception(std::exception const& e) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    failures.push_back(e.what());
-  }
-  std::vector<std::string> taken() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return failures;
-  }
-
- private:
-  std::mutex mutex;
-  std::vector<std::string> failures;
-};
-
-// What the tasks did, in order, with the thread each ran on.
-class journal_t {
- public:
+  void on_task_exception(std::exception const& e) override { add(std::string("failed: ") + e.what()); }
   void add(std::string const& what) {
     std::lock_guard<std::mutex> lock(mutex);
     entries.push_back(what);
@@ -72,52 +54,41 @@ void drain(sm_task_queue_t& queue) {
   done.get_future().wait();
 }
 
-TEST(sm_task_queue_test, two_pushes_run_in_order_on_one_worker) {
-  recording_delegate_t delegate;
+TEST(sm_task_queue_test, tasks_run_in_order_on_one_worker_past_failures) {
   journal_t journal;
+  sm_task_queue_t queue(&journal);
   std::promise<void> gate;
   std::shared_future<void> open = gate.get_future().share();
-  {
-    sm_task_queue_t queue(&delegate);
-    queue.push([&journal, open] {
-      open.wait();
-      journal.add("first");
+  std::promise<void> inner_done;
+  queue.push([&journal, open] {
+    open.wait();
+    journal.add("first");
+  });
+  queue.push([&] {
+    journal.add("second");
+    queue.push([&] {  // a task pushing a task
+      journal.add("inner");
+      inner_done.set_value();
     });
-    queue.push([&journal] { journal.add("second"); });
-    gate.set_value();
-    drain(queue);
-  }
-  EXPECT_EQ((std::vector<std::string>{"first", "second"}), journal.what());
-  std::vector<boost::thread::id> const where = journal.where();
-  ASSERT_EQ(2u, where.size());
-  EXPECT_EQ(where[0], where[1]);
-  EXPECT_NE(boost::this_thread::get_id(), where[0]);
-  EXPECT_TRUE(delegate.taken().empty());
-}
-
-TEST(sm_task_queue_test, failed_task_tells_the_delegate_and_the_next_runs) {
-  recording_delegate_t delegate;
-  journal_t journal;
-  sm_task_queue_t queue(&delegate);
-  std::promise<void> gate;
-  std::shared_future<void> open = gate.get_future().share();
-  queue.push([open] { open.wait(); });
+    journal.add("second end");
+  });
   queue.push([] { throw std::runtime_error("task failed"); });
-  queue.push([&journal] { journal.add("after"); });
   queue.push(std::function<void()>());  // empty: std::bad_function_call
+  queue.push([&journal] { journal.add("after"); });
   gate.set_value();
-  drain(queue);
-  std::vector<std::string> const failures = delegate.taken();
-  ASSERT_EQ(2u, failures.size());
-  EXPECT_EQ("task failed", failures[0]);
-  EXPECT_EQ(std::string(std::bad_function_call().what()), failures[1]);
-  EXPECT_EQ(std::vector<std::string>{"after"}, journal.what());
+  inner_done.get_future().wait();
+  EXPECT_EQ((std::vector<std::string>{"first", "second", "second end", "failed: task failed",
+                                      std::string("failed: ") + std::bad_function_call().what(), "after", "inner"}),
+            journal.what());
+  std::vector<boost::thread::id> const where = journal.where();
+  ASSERT_EQ(7u, where.size());
+  EXPECT_EQ(where[0], where[6]);
+  EXPECT_NE(boost::this_thread::get_id(), where[0]);
 }
 
 TEST(sm_task_queue_test, stop_waits_for_the_running_task_and_drops_the_rest) {
-  recording_delegate_t delegate;
   journal_t journal;
-  sm_task_queue_t queue(&delegate);
+  sm_task_queue_t queue(&journal);
   std::promise<void> started;
   std::atomic<bool> finished{false};
   queue.push([&] {
@@ -135,66 +106,18 @@ TEST(sm_task_queue_test, stop_waits_for_the_running_task_and_drops_the_rest) {
   queue.push([&journal] { journal.add("later"); });
   drain(queue);
   EXPECT_EQ(std::vector<std::string>{"later"}, journal.what());
-  EXPECT_NE(boost::this_thread::get_id(), journal.where()[0]);
   queue.stop();
   queue.stop();
 }
 
-TEST(sm_task_queue_test, destruction_drops_queued_tasks) {
-  recording_delegate_t delegate;
+TEST(sm_task_queue_test, pushes_from_two_threads_run_once_each_one_at_a_time) {
   journal_t journal;
-  std::promise<void> started;
-  {
-    sm_task_queue_t queue(&delegate);
-    queue.push([&started] {
-      started.set_value();
-      while (!boost::this_thread::interruption_requested()) boost::this_thread::yield();
-    });
-    queue.push([&journal] { journal.add("dropped"); });
-    started.get_future().wait();
-  }
-  EXPECT_TRUE(journal.what().empty());
-}
-
-TEST(sm_task_queue_test, task_pushing_a_task) {
-  recording_delegate_t delegate;
-  journal_t journal;
-  sm_task_queue_t queue(&delegate);
-  std::promise<void> inner_done;
-  queue.push([&] {
-    journal.add("outer");
-    queue.push([&] {
-      journal.add("inner");
-      inner_done.set_value();
-    });
-    journal.add("outer end");
-  });
-  inner_done.get_future().wait();
-  EXPECT_EQ((std::vector<std::string>{"outer", "outer end", "inner"}), journal.what());
-  std::vector<boost::thread::id> const where = journal.where();
-  EXPECT_EQ(where[0], where[2]);
-}
-
-TEST(sm_task_queue_test, drained_queue_restarts_on_the_next_push) {
-  recording_delegate_t delegate;
-  journal_t journal;
-  sm_task_queue_t queue(&delegate);
-  for (int round = 0; round < 3; ++round) {
-    queue.push([&journal, round] { journal.add(std::to_string(round)); });
-    drain(queue);
-  }
-  EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), journal.what());
-}
-
-TEST(sm_task_queue_test, pushes_from_several_threads_run_once_each_one_at_a_time) {
-  recording_delegate_t delegate;
-  sm_task_queue_t queue(&delegate);
+  sm_task_queue_t queue(&journal);
   std::atomic<int> running{0};
   std::atomic<int> overlaps{0};
   std::atomic<int> ran{0};
-  int const per_thread = 200;
   auto pusher = [&] {
-    for (int i = 0; i < per_thread; ++i)
+    for (int i = 0; i < 200; ++i)
       queue.push([&] {
         if (running.fetch_add(1) != 0) ++overlaps;
         ++ran;
@@ -206,7 +129,7 @@ TEST(sm_task_queue_test, pushes_from_several_threads_run_once_each_one_at_a_time
   a.join();
   b.join();
   drain(queue);
-  EXPECT_EQ(2 * per_thread, ran.load());
+  EXPECT_EQ(400, ran.load());
   EXPECT_EQ(0, overlaps.load());
 }
 
@@ -217,8 +140,8 @@ thread_local bool first_worker = false;
 // replaces it. The first thread does nothing more meanwhile, so only the queue's own locking can
 // order the two threads' use of the worker's thread object (ThreadSanitizer reports it otherwise).
 TEST(sm_task_queue_test, worker_started_by_one_thread_is_replaced_by_another) {
-  recording_delegate_t delegate;
-  sm_task_queue_t queue(&delegate);
+  journal_t journal;
+  sm_task_queue_t queue(&journal);
   std::promise<void> first_ran;
   std::promise<void> release;
   std::thread other([&] {
@@ -245,10 +168,16 @@ class sm_task_queue_death_test : public ::testing::Test {
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-[[noreturn]] void push_and_wait(std::function<void()> task, sm_task_queue_t::delegate_t* delegate, int threshold) {
+class throwing_delegate_t : public sm_task_queue_t::delegate_t {
+ public:
+  void on_task_exception(std::exception const&) override { throw std::logic_error("delegate failed"); }
+};
+
+[[noreturn]] void push_and_wait(std::function<void()> task, int threshold) {
   cf_set_log(cf_make_console_log());
   cf_log_threshold = threshold;
-  sm_task_queue_t queue(delegate);
+  throwing_delegate_t delegate;
+  sm_task_queue_t queue(&delegate);
   queue.push(std::move(task));
   for (;;) pause();
 }
@@ -260,37 +189,24 @@ void say_exit_handlers_ran() {
 }
 
 TEST_F(sm_task_queue_death_test, error_code_from_a_task_ends_the_process_with_it) {
-  recording_delegate_t delegate;
   // At once: exit handlers do not run.
   EXPECT_EXIT(
       {
         std::atexit(&say_exit_handlers_ran);
-        push_and_wait([] { throw qn::EC_APP_TERMINATED; }, &delegate, 0);
+        push_and_wait([] { throw qn::EC_APP_TERMINATED; }, 0);
       },
       ::testing::ExitedWithCode(107), "^Notice: Exit with status 107 \\(Process terminated by signal\\)\n$");
-  EXPECT_EXIT(push_and_wait([] { throw qn::EC_BAD_CONFIG; }, &delegate, 3), ::testing::ExitedWithCode(102), "^$");
+  EXPECT_EXIT(push_and_wait([] { throw qn::EC_BAD_CONFIG; }, 3), ::testing::ExitedWithCode(102), "^$");
 }
 
-class throwing_delegate_t : public sm_task_queue_t::delegate_t {
- public:
-  void on_task_exception(std::exception const&) override { throw std::logic_error("delegate failed"); }
-};
-
 TEST_F(sm_task_queue_death_test, failure_outside_a_task_goes_to_the_terminate_handler) {
-  throwing_delegate_t delegate;
   EXPECT_EXIT(
       {
         cf_install_terminate_handler();
-        push_and_wait([] { throw std::runtime_error("task failed"); }, &delegate, 0);
+        push_and_wait([] { throw std::runtime_error("task failed"); }, 0);
       },
       ::testing::ExitedWithCode(125), "^Error: Task queue unexpected: delegate failed\nError: Unexpected exception\n$");
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-bool const sanitized = true;
-#else
-bool const sanitized = false;
-#endif
 
 long virtual_size_bytes() {
   std::ifstream status("/proc/self/status");
@@ -302,8 +218,8 @@ long virtual_size_bytes() {
 
 // No room for a thread stack: the push fails, keeps nothing, and the next push works.
 [[noreturn]] void push_without_room_for_a_thread() {
-  recording_delegate_t delegate;
-  sm_task_queue_t queue(&delegate);
+  journal_t journal;
+  sm_task_queue_t queue(&journal);
   std::promise<void> ran;
   rlimit old{};
   getrlimit(RLIMIT_AS, &old);
@@ -325,7 +241,9 @@ long virtual_size_bytes() {
 }
 
 TEST_F(sm_task_queue_death_test, failed_thread_start_keeps_the_queue_usable) {
-  if (sanitized) GTEST_SKIP() << "address-space limits do not mix with sanitizer shadow memory";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "address-space limits do not mix with sanitizer shadow memory";
+#endif
   EXPECT_EXIT(push_without_room_for_a_thread(), ::testing::ExitedWithCode(3), "");
 }
 

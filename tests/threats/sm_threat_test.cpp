@@ -7,19 +7,6 @@
 
 namespace {
 
-TEST(sm_threat_test, defaults) {
-  sm_threat_t const threat;
-  EXPECT_TRUE(threat.path.empty());
-  EXPECT_TRUE(threat.tag.empty());
-  EXPECT_EQ(0u, threat.report.ByteSizeLong());
-  EXPECT_EQ(0u, threat.remote_user.ByteSizeLong());
-  EXPECT_FALSE(threat.locked);
-  EXPECT_FALSE(threat.neutralized);
-  EXPECT_FALSE(threat.has_paths);
-  EXPECT_EQ(40u, threat.origin);
-  EXPECT_EQ(1u, threat.event);
-}
-
 TEST(sm_threat_test, text_form) {
   struct case_t {
     std::int64_t id;
