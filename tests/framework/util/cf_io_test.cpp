@@ -55,24 +55,28 @@ TEST(cf_write_all, failures_of_the_call_even_for_empty_buffers) {
 }
 
 TEST(cf_write_all, write_that_moves_nothing_is_unexpected_error) {
-  // In the child a seccomp filter makes every write return 0 without an error, which no file
-  // does on demand; the answer comes back as the exit status.
+  // In the child a seccomp filter makes writes to one descriptor return 0 without an error,
+  // which no file does on demand; the answer comes back as the exit status.
   qn_test::child_result_t const r = qn_test::run_in_child([] {
+    int const fd = ::open("/dev/null", O_WRONLY);
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 0, 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(fd), 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    struct sock_fprog program = {4, filter};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+    struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
+    if (fd < 0 || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
       ::_exit(3);
-    cf_write_all(1, "", 0);  // nothing was to be written: no failure
+    cf_write_all(fd, "", 0);  // nothing was to be written: no failure
     boost::system::error_code ec;
-    cf_write_all(1, "abc", 3, ec);
+    cf_write_all(fd, "abc", 3, ec);
     if (ec != qn::make_error_code(qn::EC_UNEXPECTED_ERROR)) ::_exit(4);
     try {
-      cf_write_all(1, "abc", 3);
+      cf_write_all(fd, "abc", 3);
     } catch (boost::system::system_error const& e) {
       ::_exit(e.code() == ec && std::string(e.what()) == "write: Unexpected error" ? 0 : 5);
     }
