@@ -87,6 +87,14 @@ bool parse_report(std::string const& blob, qn::ScanReport& report) {
   return report.ParsePartialFromString(blob) && report.IsInitialized();
 }
 
+// Both loads take the id, then the detection rows' event and origin; true when a row came back.
+bool step_own_detection(sm_db_t::statement_t& st, std::int64_t id) {
+  st.bind_int64(1, id);
+  st.bind_int64(2, detection_event);
+  st.bind_int64(3, own_origin);
+  return !st.step();
+}
+
 }  // namespace
 
 std::pair<std::int64_t, bool> sm_threat_base_t::find_history(sm_db_t& db, std::int64_t history_id) {
@@ -151,10 +159,7 @@ void sm_threat_base_t::update_synced(sm_db_t& db, sm_threat_t const& threat, std
 std::shared_ptr<sm_threat_t> sm_threat_base_t::load_by_history_id(sm_db_t& db, std::int64_t history_id) {
   sm_db_t::statement_t& st = db.statement(load_by_history_id_sql);
   sm_db_t::reset_guard_t guard(st);
-  st.bind_int64(1, history_id);
-  st.bind_int64(2, detection_event);
-  st.bind_int64(3, own_origin);
-  if (st.step()) return nullptr;
+  if (!step_own_detection(st, history_id)) return nullptr;
   auto threat = std::make_shared<sm_threat_t>();
   threat->threat_id = st.column_int64(0);
   threat->path = st.column_blob(1);
@@ -174,10 +179,7 @@ std::shared_ptr<sm_threat_t> sm_threat_base_t::load_by_history_id(sm_db_t& db, s
 std::shared_ptr<sm_threat_t> sm_threat_base_t::load(sm_db_t& db, std::int64_t threat_id) {
   sm_db_t::statement_t& st = db.statement(load_sql);
   sm_db_t::reset_guard_t guard(st);
-  st.bind_int64(1, threat_id);
-  st.bind_int64(2, detection_event);
-  st.bind_int64(3, own_origin);
-  if (st.step()) return nullptr;
+  if (!step_own_detection(st, threat_id)) return nullptr;
   auto threat = std::make_shared<sm_threat_t>();
   threat->threat_id = st.column_int64(0);
   threat->path = st.column_blob(1);
