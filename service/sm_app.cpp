@@ -12,6 +12,12 @@ sm_app_t::sm_app_t(int configd_fd)
     : settings(new sm_settings_t()),
       configd(sm_configd_tie_t::create(*this, configd_fd)),
       share_stat(new sm_share_stat_t(*this)),
+      fcheck(new sm_fcheck_t(*this)),
+      module_server(new sm_module_server_t(*this)),
+      threat_base(new sm_threat_base_t(*this)),
+      threat_handler(new sm_threat_handler_t(*this)),
+      file_cache(new sm_file_cache_t(*this)),
+      action_executor(std::make_shared<sm_action_executor_t>(*this)),
       sighup_set(io_context, SIGHUP),
       sigterm_set(io_context, SIGTERM) {
   async_wait_sighup();
@@ -20,7 +26,25 @@ sm_app_t::sm_app_t(int configd_fd)
 
 sm_app_t::~sm_app_t() = default;
 
-void sm_app_t::reconfigure() { reconfigured(); }
+std::shared_ptr<sm_proxy_scan_t> sm_app_t::get_proxy_scan(std::string const& tag) {
+  auto found = proxy_scans.find(tag);
+  if (found != proxy_scans.end()) return found->second;
+  std::shared_ptr<sm_proxy_scan_t> scan = std::make_shared<sm_proxy_scan_t>(*this, tag);
+  scan->init();
+  proxy_scans.emplace(tag, scan);
+  return scan;
+}
+
+void sm_app_t::reconfigure() {
+  for (auto& entry : proxy_scans) entry.second->init();
+  file_cache->init();
+  threat_handler->init();
+  action_executor->init();
+  threat_base->init();
+  fcheck->init();
+  module_server->init();
+  reconfigured();
+}
 
 void sm_app_t::async_wait_sighup() {
   sighup_set.async_wait([this](boost::system::error_code const& ec, int n) { on_sighup(ec, n); });

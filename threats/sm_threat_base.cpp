@@ -210,3 +210,23 @@ bool sm_threat_base_t::is_duplicate(sm_db_t& db, sm_threat_t const& threat) {
   qn::ScanReport stored;
   return parse_report(st.column_blob(0), stored) && sm_reports_equal(stored, threat.report);
 }
+
+// Skeleton of the service: filled in with the database service.
+sm_threat_base_t::sm_threat_base_t(sm_app_t& app) : app(app) {}
+sm_threat_base_t::~sm_threat_base_t() = default;
+void sm_threat_base_t::open(boost::filesystem::path const&) {}
+void sm_threat_base_t::close() {}
+void sm_threat_base_t::init() {}
+bool sm_threat_base_t::is_broken() const { return false; }
+bool sm_threat_base_t::is_opened() const { return false; }
+void sm_threat_base_t::set_trace(bool) {}
+boost::signals2::connection sm_threat_base_t::connect_closed(std::function<void()> const&) { return {}; }
+boost::signals2::connection sm_threat_base_t::connect_opened(std::function<void()> const&) { return {}; }
+void sm_threat_base_t::async_check_locked(boost::filesystem::path const&, std::uint64_t, std::uint64_t,
+                                          std::string const&, locked_callback_t const&) {}
+void sm_threat_base_t::async_load(std::int64_t, load_callback_t const&) {}
+void sm_threat_base_t::async_load_by_history_id(std::int64_t, load_callback_t const&) {}
+void sm_threat_base_t::async_load_next_task(task_t const&, task_callback_t const&) {}
+void sm_threat_base_t::sync_new_threat(std::shared_ptr<sm_threat_t> const&) {}
+void sm_threat_base_t::cancel_syncs(std::string const&, boost::system::error_code const&) {}
+void sm_threat_base_t::on_task_exception(std::exception const&) {}

@@ -1,20 +1,32 @@
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+// The daemon's front to the suite's threat database: opens and checks it when
+// the file checker announces it, answers lock checks, loads threats, and syncs
+// new detections with the file checker before writing their remote user, lock
+// state and share tag in batches. SQLite work runs on the database thread;
+// results come back to the event loop. The daemon never creates a table and
+// never inserts or deletes a row.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
 
+#include <boost/filesystem/path.hpp>
+#include <boost/noncopyable.hpp>
+#include <boost/signals2/connection.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "threats/callback_wrapper.h"
 #include "threats/sm_db.h"
+#include "threats/sm_task_queue.h"
 #include "threats/sm_threat.h"
 
-// The daemon's front to the suite's threat database. The statements below run on the
-// database thread against an open connection; the daemon never creates a table and never
-// inserts or deletes a row.
-class sm_threat_base_t {
+class sm_app_t;
+
+class sm_threat_base_t : private boost::noncopyable, public sm_task_queue_t::delegate_t, public util::callback_wrapper_t {
  public:
   // Position of the delayed-action scan; ordered by moment, then threat id.
   struct task_t {
@@ -29,24 +41,59 @@ class sm_threat_base_t {
     }
   };
 
+  typedef std::function<void(std::shared_ptr<sm_threat_t> const&)> load_callback_t;
+  typedef std::function<void(task_t const&)> task_callback_t;
+  typedef std::function<void(bool)> locked_callback_t;
+
+  explicit sm_threat_base_t(sm_app_t& app);
+  ~sm_threat_base_t() override;
+
+  // Main thread. The database opens only through open(), when the file
+  // checker announces its path; init() never opens it.
+  void open(boost::filesystem::path const& path);
+  void close();
+  void init();
+  // More than 20 failed tasks since the last successful open or init.
+  bool is_broken() const;
+  // Whether the main thread has learnt of a successful open (until close).
+  bool is_opened() const;
+  void set_trace(bool on);
+  boost::signals2::connection connect_closed(std::function<void()> const& slot);
+  boost::signals2::connection connect_opened(std::function<void()> const& slot);
+
+  // The callback always runs later on the event loop.
+  void async_check_locked(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
+                          std::string const& tag, locked_callback_t const& callback);
+  // The loads do nothing while the database is not open: no callback at all.
+  void async_load(std::int64_t threat_id, load_callback_t const& callback);
+  void async_load_by_history_id(std::int64_t history_id, load_callback_t const& callback);
+  void async_load_next_task(task_t const& cursor, task_callback_t const& callback);
+
+  void sync_new_threat(std::shared_ptr<sm_threat_t> const& threat);
+  // A stopping proxy scanner forgets its share's syncs.
+  void cancel_syncs(std::string const& tag, boost::system::error_code const& ec);
+
+  // The statements, run on the database thread against an open connection.
+
   // History id -> (threat id, neutralized); (-1, false) when the row does not exist.
   static std::pair<std::int64_t, bool> find_history(sm_db_t& db, std::int64_t history_id);
-
   // The next locked, not neutralized threat of this daemon after the cursor; (-1, 0) when none.
   static task_t load_next_task(sm_db_t& db, task_t const& cursor);
-
   // Whether the latest detection of the file by this daemon on the share is locked.
   static bool check_locked(sm_db_t& db, boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
                            std::string const& tag);
-
   // Records the remote user (only while the threat has that one history row), the lock state
   // and the share tag of a synced detection.
   static void update_synced(sm_db_t& db, sm_threat_t const& threat, std::int64_t history_id);
-
   // Null when there is no such row or its stored report does not parse.
   static std::shared_ptr<sm_threat_t> load_by_history_id(sm_db_t& db, std::int64_t history_id);
   static std::shared_ptr<sm_threat_t> load(sm_db_t& db, std::int64_t threat_id);
-
   // Whether the database already holds an equal detection of the same file.
   static bool is_duplicate(sm_db_t& db, sm_threat_t const& threat);
+
+ protected:
+  void on_task_exception(std::exception const& e) override;
+
+ private:
+  sm_app_t& app;
 };

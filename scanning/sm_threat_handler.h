@@ -1,0 +1,59 @@
+#pragma once
+
+// Turns a finished scan into a verdict and the daemon's side effects: log
+// lines, the alert file, the cache entry, and the detection's record or
+// release; later reacts to the file checker's threat notifications.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "action.pb.h"
+#include "remote_user.pb.h"
+#include "scan_report.pb.h"
+#include "service/sm_clock.h"
+#include "smb_gardix_config.pb.h"
+#include "threats/sm_threat.h"
+
+class sm_app_t;
+
+class sm_threat_handler_t {
+ public:
+  // One scan in flight, made by the VFS-module connection.
+  struct scan_info_t {
+    qn::ScanReport report;  // empty until the file checker answers
+    std::uint64_t dev = 0;  // as the VFS module gave them
+    std::uint64_t ino = 0;
+    std::shared_ptr<qn::RemoteUser> last_writer;  // may be empty
+    std::string tag;
+    sm_clock_t::steady::time_point start;
+  };
+
+  explicit sm_threat_handler_t(sm_app_t& app);
+
+  sm_threat_handler_t(sm_threat_handler_t const&) = delete;
+  sm_threat_handler_t& operator=(sm_threat_handler_t const&) = delete;
+
+  // The verdict: 1 access allowed, 2 access rejected.
+  std::uint32_t process_scan_info(scan_info_t& info, std::int64_t threat_id);
+  void threat_received(std::shared_ptr<sm_threat_t> const& threat);
+
+  // Refills every action row from the settings.
+  void init();
+  void load_actions(std::string const& tag);
+  // Only for reports that hold a threat.
+  qn::SMBThreatAction action_for(qn::ScanReport const& report, std::string const& tag);
+  qn::SMBThreatAction action_for(std::shared_ptr<sm_threat_t> const& threat);
+  std::uint32_t default_verdict(std::string const& tag) const;
+  std::pair<bool, qn::ThreatOp> threat_op_by_action(std::shared_ptr<sm_threat_t> const& threat);
+  // The delayed operation, if any, with archives and mail taken into account.
+  std::pair<bool, qn::ThreatOp> threat_op(std::shared_ptr<sm_threat_t> const& threat);
+
+ private:
+  sm_app_t& app;
+  // By share tag, the action numbers indexed by virus type.
+  std::map<std::string, std::vector<std::uint32_t>> actions;
+};
