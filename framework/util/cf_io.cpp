@@ -90,10 +90,8 @@ std::string cf_read_file(std::string const& path) {
   struct stat st;
   if (::fstat(fd, &st) != 0) throw boost::system::system_error(errno_code(errno), "fstat");
 
-  std::string result;
-  if (st.st_size > 0) {
-    result.resize(static_cast<std::size_t>(st.st_size));
-    cf_read_all(fd, &result[0], result.size());
-  }
+  // The read runs even for size 0: a directory must fail whatever size its file system reports.
+  std::string result(static_cast<std::size_t>(st.st_size), '\0');
+  cf_read_all(fd, &result[0], result.size());
   return result;
 }

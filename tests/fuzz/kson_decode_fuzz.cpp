@@ -12,43 +12,25 @@
 #include "kson/kson_writer.h"
 #include "kson/parser.h"
 #include "kson/reader.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/message_check.h"
 
 namespace {
 
 bool encode(kson_writer_t* writer, kson_node_t const* node) {
-  switch (node->marker) {
-    case 'Z':
-      return kson_write_nil(writer);
-    case 'T':
-    case 'F':
-      return kson_write_bool(writer, node->marker == 'T');
-    case 'B': {
-      uint8_t v;
-      return kson_get_uint8(node, &v) && kson_write_uint8(writer, v);
-    }
-    case 'i': {
-      int16_t v;
-      return kson_get_int16(node, &v) && kson_write_int16(writer, v);
-    }
-    case 'I': {
-      uint32_t v;
-      return kson_get_uint32(node, &v) && kson_write_uint32(writer, v);
-    }
-    case 'L': {
-      int64_t v;
-      return kson_get_int64(node, &v) && kson_write_int64(writer, v);
-    }
-    case 's':
-    case 'S': {
-      char const* data = nullptr;
-      size_t size = 0;
-      return kson_string_data(node, &data) && kson_string_size(node, &size) && kson_write_string(writer, data, size);
-    }
-    default:
-      break;
-  }
+  uint8_t u8;
+  int16_t i16;
+  uint32_t u32;
+  int64_t i64;
+  char const* data = nullptr;
+  size_t size = 0;
+  if (kson_is_nil(node)) return kson_write_nil(writer);
+  if (kson_is_bool(node)) return kson_write_bool(writer, node->marker == 'T');
+  if (kson_get_uint8(node, &u8)) return kson_write_uint8(writer, u8);
+  if (kson_get_int16(node, &i16)) return kson_write_int16(writer, i16);
+  if (kson_get_uint32(node, &u32)) return kson_write_uint32(writer, u32);
+  if (kson_get_int64(node, &i64)) return kson_write_int64(writer, i64);
+  if (kson_is_string(node))
+    return kson_string_data(node, &data) && kson_string_size(node, &size) && kson_write_string(writer, data, size);
   bool object = kson_is_object(node);
   bool big = node->marker == 'A' || node->marker == 'O';
   kson_writer_t* child = object ? kson_writer_open_object(writer, big) : kson_writer_open_array(writer, big);

@@ -7,7 +7,6 @@
 
 #include "kson/kson_frame.h"
 #include "kson/transport_stream.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/message_check.h"
 
 namespace {

@@ -1,12 +1,22 @@
 #pragma once
 // Properties of the VFS-module message over one frame body.
 
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "kson/parser.h"
 #include "kson/transport_stream.h"
-#include "tests/fuzz/fuzz_check.h"
 #include "vfs_link/sm_module_msg.h"
+
+// A failed property aborts, which libFuzzer reports as a finding.
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (0)
 
 inline bool fuzz_same_message(sm_module_msg_t const& a, sm_module_msg_t const& b) {
   return a.type == b.type && a.tag == b.tag && a.basedir == b.basedir && a.serial == b.serial && a.path == b.path &&

@@ -1,17 +1,28 @@
 #pragma once
-// Byte-building helpers shared by the kson and VFS-module message tests.
+// Golden bytes for the kson and VFS-module message tests.
 
 #include <cstdint>
-#include <initializer_list>
+#include <cstdlib>
 #include <string>
 
 #include "kson/kson_writer.h"
 
 namespace kson_test {
 
-inline std::string bytes(std::initializer_list<int> list) {
+// Hex bytes separated by blanks; a quoted word ('abc') stands for its own characters.
+inline std::string bytes(std::string const& text) {
   std::string out;
-  for (int b : list) out.push_back(static_cast<char>(b));
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == ' ') continue;
+    if (text[at] == '\'') {
+      std::size_t const end = text.find('\'', at + 1);
+      out += text.substr(at + 1, end - at - 1);
+      at = end;
+    } else {
+      out.push_back(static_cast<char>(std::strtoul(text.substr(at, 2).c_str(), nullptr, 16)));
+      ++at;
+    }
+  }
   return out;
 }
 
@@ -21,10 +32,6 @@ inline std::string le(uint64_t value, int width) {
   return out;
 }
 
-// An I value.
-inline std::string u32(uint32_t value) { return "I" + le(value, 4); }
-// A short string value.
-inline std::string str(std::string const& text) { return "s" + le(text.size(), 1) + text; }
 // A frame: the 4-byte length, then the body.
 inline std::string frame(std::string const& body) { return le(body.size(), 4) + body; }
 

@@ -9,22 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "error.pb.h"
-#include "framework/log/cf_log.h"
 #include "service/sm_app.h"
-#include "tests/service/sm_test_log.h"
 #include "tests/support/configd_peer.h"
+#include "tests/support/log_capture.h"
 
 class sm_app_fixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    log = sm_test_log_t::install();
-    app.reset(new sm_app_t(peer.take_other_end()));
-  }
-
-  void TearDown() override {
-    app.reset();
-    cf_log_reset_for_tests();
-  }
+  void SetUp() override { app.reset(new sm_app_t(peer.take_other_end())); }
+  void TearDown() override { app.reset(); }
 
   // Runs every ready handler; the bare code one of them throws, or -1.
   int poll() {
@@ -36,23 +28,16 @@ class sm_app_fixture : public ::testing::Test {
     }
     return -1;
   }
-
-  std::string read(std::size_t n) {
-    poll();
-    return peer.read(n);
-  }
-
   qn::SMBGardix2ConfigdMessage receive() {
     poll();
     return peer.receive();
   }
-
   bool nothing_sent() {
     poll();
     return !peer.has_data();
   }
 
+  test_log_t log;
   configd_peer_t peer;
-  std::shared_ptr<sm_test_log_t> log;
   std::unique_ptr<sm_app_t> app;
 };

@@ -9,8 +9,8 @@
 
 #include "error.pb.h"
 #include "framework/log/cf_log.h"
-#include "tests/service/sm_test_log.h"
-#include "tests/service/sm_test_sandbox.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
@@ -34,10 +34,7 @@ int thrown_code(std::function<void()> const& call) {
 
 class settings_test : public ::testing::Test {
  protected:
-  void SetUp() override { log = sm_test_log_t::install(); }
-  void TearDown() override { cf_log_reset_for_tests(); }
-
-  std::shared_ptr<sm_test_log_t> log;
+  test_log_t log;
   sm_settings_t settings;
 };
 
@@ -102,8 +99,7 @@ TEST_F(settings_test, entries_are_keyed_by_normalised_tag_replaced_whole_and_nev
 TEST_F(settings_test, auto_log_keeps_the_installed_sink_or_installs_the_console) {
   settings.apply(1, parse_config(""), false);
   cf_log(CF_LOG_ERROR, "still here");
-  EXPECT_TRUE(log->has("Error: still here")) << log->all();
-
+  EXPECT_TRUE(log.contains("Error: still here")) << log.text();
   cf_log_reset_for_tests();
   settings.apply(2, parse_config("log_level: LOG_LEVEL_ERROR"), false);
   EXPECT_EQ(CF_LOG_MODE_INSTALLED, cf_log_mode()) << "held-back lines must not pile up for ever";
@@ -114,17 +110,17 @@ TEST_F(settings_test, failing_log_sink_throws_102_and_keeps_shares_and_revision)
   qn::SMBGardixConfig bad = parse_config(
       "log_level: LOG_LEVEL_WARNING scan_timeout: 77 share { item { tag: 'kept' scan_timeout: 6 } item { tag: 'new' "
       "scan_timeout: 8 } }");
-  sm_test_sandbox_t sandbox;
+  test_sandbox_t sandbox;
   bad.mutable_actual_log()->set_type(qn::Log::FILE);
-  bad.mutable_actual_log()->set_path((sandbox / "missing/daemon.log").string());
+  bad.mutable_actual_log()->set_path(sandbox.file("missing/daemon.log"));
   EXPECT_EQ(qn::EC_BAD_CONFIG, thrown_code([&] { settings.apply(4, bad, true); }));
   EXPECT_EQ(CF_LOG_WARNING, cf_log_threshold.load()) << "the new threshold stays in force";
   EXPECT_TRUE(settings.suspended);
   EXPECT_EQ(3u, settings.config_revision());
   EXPECT_EQ(5u, settings.scan_timeout("kept"));
   EXPECT_EQ(77u, settings.scan_timeout("new")) << "no entry was filed: the new global value answers";
-  ASSERT_EQ(1u, log->lines.size()) << log->all();
-  EXPECT_EQ(0u, log->lines[0].rfind("Error: Cannot create log", 0)) << log->all();
+  ASSERT_EQ(1u, log.lines().size()) << log.text();
+  EXPECT_EQ(0u, log.lines()[0].rfind("Error: Cannot create log", 0)) << log.text();
 }
 
 std::string joined(std::vector<std::string> const& paths) {
@@ -167,15 +163,15 @@ TEST_F(settings_test, path_checks) {
   };
   for (path_case const& c : cases) {
     SCOPED_TRACE(c.setting);
-    log->lines.clear();
+    log.clear();
     sm_settings_t s;
     s.apply(1, parse_config(c.setting), false);
     if (c.refused) {
       for (int call = 0; call < 2; ++call) EXPECT_EQ(qn::EC_BAD_CONFIG, thrown_code([&] { c.get(s); }));
-      EXPECT_EQ((std::vector<std::string>{c.refused, c.refused}), log->lines);
+      EXPECT_EQ((std::vector<std::string>{c.refused, c.refused}), log.lines());
     } else {
       EXPECT_EQ(c.result, c.get(s));
-      EXPECT_TRUE(log->lines.empty()) << log->all();
+      EXPECT_TRUE(log.lines().empty()) << log.text();
     }
   }
 }

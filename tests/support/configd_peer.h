@@ -4,13 +4,13 @@
 // start a program (the daemon or the stand-in) holding the other end, and
 // collect that program's standard output, standard error and exit status.
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "configd_smb_gardix_ipc.pb.h"
+#include "tests/support/child_process.h"
 
 class configd_peer_t {
  public:
@@ -43,15 +43,13 @@ class configd_peer_t {
   void send_raw(std::string const& bytes);
   void close_socket();
 
-  void signal(int signal_number);
-  // The next line of standard output without its line feed; empty at the end.
-  std::string next_line();
-  // Waits for the exit (killing the program after a stall): the status, or
-  // 128 + the signal.
-  int wait();
-  std::string const& log() const { return err_text; }
-  // Standard output not yet taken by next_line.
-  std::string const& output() const { return out_text; }
+  // The program started by the second constructor.
+  test_child_t& program() { return *child; }
+  void signal(int signal_number) { child->signal(signal_number); }
+  std::string next_line() { return child->next_line(); }
+  int wait() { return child->wait(); }
+  std::string const& log() const { return child->err(); }
+  std::string const& output() const { return child->out(); }
 
   static std::string frame(std::string const& body);
   // A GET_CONFIG_RESPONSE; `control` is set only when `suspended` or `with_control` is.
@@ -62,13 +60,8 @@ class configd_peer_t {
 
  private:
   long fill(char* data, std::size_t size);
-  bool pump();
 
   int socket_fd = -1;
   int other_fd = -1;
-  int out_fd = -1;
-  int err_fd = -1;
-  pid_t child = -1;
-  std::string out_text;
-  std::string err_text;
+  std::unique_ptr<test_child_t> child;
 };

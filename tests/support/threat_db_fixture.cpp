@@ -1,50 +1,36 @@
 #include "tests/support/threat_db_fixture.h"
 
-#include <boost/filesystem/operations.hpp>
 #include <sqlite3.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace {
 
-// A statement of the fixture's own, finalized on every path; any failure throws.
-class stmt_t {
- public:
-  stmt_t(sqlite3* db, std::string const& sql) : db(db) { check(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr)); }
-  ~stmt_t() { sqlite3_finalize(st); }
-  stmt_t(stmt_t const&) = delete;
-  stmt_t& operator=(stmt_t const&) = delete;
+// SQL literals: NULL, a quoted text, a number or X'..' for a blob.
+std::string text_literal(std::optional<std::string> const& v) {
+  if (!v) return "NULL";
+  char* quoted = sqlite3_mprintf("%Q", v->c_str());
+  std::string const out = quoted;
+  sqlite3_free(quoted);
+  return out;
+}
 
-  void bind(int n, std::int64_t v) { check(sqlite3_bind_int64(st, n, v)); }
-  void bind(int n, std::string const& v, bool blob) {
-    int const size = static_cast<int>(v.size());
-    check(blob ? sqlite3_bind_blob(st, n, v.data(), size, SQLITE_TRANSIENT)
-               : sqlite3_bind_text(st, n, v.data(), size, SQLITE_TRANSIENT));
-  }
-  // Whether a row with a non-NULL first column is ready.
-  bool step() {
-    int const rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) check(rc);
-    return rc == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL;
-  }
-  sqlite3_stmt* get() const { return st; }
+std::string blob_literal(std::optional<std::string> const& v) {
+  if (!v) return "NULL";
+  static char const digits[] = "0123456789abcdef";
+  std::string out = "X'";
+  for (unsigned char c : *v) out += {digits[c >> 4], digits[c & 15]};
+  return out + "'";
+}
 
- private:
-  void check(int rc) {
-    if (rc != SQLITE_OK) throw std::runtime_error(std::string("threat_db_fixture_t: ") + sqlite3_errmsg(db));
-  }
-  sqlite3* db;
-  sqlite3_stmt* st = nullptr;
-};
+template <typename T>
+std::string number_literal(std::optional<T> const& v) {
+  return v ? std::to_string(*v) : "NULL";
+}
 
 }  // namespace
 
-threat_db_fixture_t::threat_db_fixture_t() {
-  std::string name = "/tmp/qn-threats-XXXXXX";
-  if (!mkdtemp(&name[0])) throw std::runtime_error("threat_db_fixture_t: mkdtemp failed");
-  dir = name;
-  file = dir / "threats.db";
+threat_db_fixture_t::threat_db_fixture_t() : dir(box.path()), file(dir / "threats.db") {
   exec(
       "CREATE TABLE threat (threat_id INTEGER PRIMARY KEY, path BLOB NOT NULL,"
       " remote_ip TEXT, remote_user TEXT, remote_domain TEXT);"
@@ -59,11 +45,7 @@ threat_db_fixture_t::threat_db_fixture_t() {
       "INSERT INTO property VALUES ('version_major', '1');");
 }
 
-threat_db_fixture_t::~threat_db_fixture_t() {
-  disconnect();
-  boost::system::error_code ignored;
-  boost::filesystem::remove_all(dir, ignored);
-}
+threat_db_fixture_t::~threat_db_fixture_t() { disconnect(); }
 
 sqlite3* threat_db_fixture_t::connection() {
   if (!db) {
@@ -94,47 +76,38 @@ void threat_db_fixture_t::exec(std::string const& sql) {
 
 std::int64_t threat_db_fixture_t::add_threat(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
                                              bool path_as_text) {
-  {
-    stmt_t st(connection(), "INSERT INTO threat (path) VALUES (?1);");
-    st.bind(1, path.native(), !path_as_text);
-    st.step();
-  }
+  std::string const p = path_as_text ? text_literal(path.native()) : blob_literal(path.native());
+  exec("INSERT INTO threat (path) VALUES (" + p + ");");
   std::int64_t const id = sqlite3_last_insert_rowid(db);
-  stmt_t st(db, "INSERT INTO session (threat_id, dev, ino) VALUES (?1, ?2, ?3);");
-  st.bind(1, id);
-  st.bind(2, static_cast<std::int64_t>(dev));
-  st.bind(3, static_cast<std::int64_t>(ino));
-  st.step();
+  exec("INSERT INTO session VALUES (" + std::to_string(id) + ", " + std::to_string(static_cast<std::int64_t>(dev)) +
+       ", " + std::to_string(static_cast<std::int64_t>(ino)) + ");");
   return id;
 }
 
-std::int64_t threat_db_fixture_t::add_history(history_row_t const& row) {
-  stmt_t st(connection(),
-            "INSERT INTO history (threat_id, moment, event, origin, tag, locked, neutralized, scanreport)"
-            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
-  st.bind(1, row.threat_id);
-  st.bind(2, row.moment);
-  st.bind(3, row.event);
-  st.bind(4, row.origin);
-  if (row.tag) st.bind(5, *row.tag, false);
-  if (row.locked) st.bind(6, *row.locked);
-  st.bind(7, row.neutralized ? 1 : 0);
-  if (row.scanreport) st.bind(8, *row.scanreport, true);
-  st.step();
+std::int64_t threat_db_fixture_t::add_history(history_row_t const& r) {
+  exec("INSERT INTO history (threat_id, moment, event, origin, tag, locked, neutralized, scanreport) VALUES (" +
+       std::to_string(r.threat_id) + ", " + std::to_string(r.moment) + ", " + std::to_string(r.event) + ", " +
+       std::to_string(r.origin) + ", " + text_literal(r.tag) + ", " + number_literal(r.locked) + ", " +
+       (r.neutralized ? "1, " : "0, ") + blob_literal(r.scanreport) + ");");
   return sqlite3_last_insert_rowid(db);
 }
 
 std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sql) {
-  stmt_t st(connection(), sql);
-  if (!st.step()) return std::nullopt;
-  auto const* data = static_cast<char const*>(sqlite3_column_blob(st.get(), 0));
-  return std::string(data, data ? static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0)) : 0);
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(connection(), sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    throw std::runtime_error("threat_db_fixture_t: " + sql + ": " + sqlite3_errmsg(db));
+  std::optional<std::string> value;
+  if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL) {
+    auto const* data = static_cast<char const*>(sqlite3_column_blob(st, 0));
+    value = std::string(data, data ? static_cast<std::size_t>(sqlite3_column_bytes(st, 0)) : 0);
+  }
+  sqlite3_finalize(st);
+  return value;
 }
 
 std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sql) {
-  stmt_t st(connection(), sql);
-  if (!st.step()) return std::nullopt;
-  return sqlite3_column_int64(st.get(), 0);
+  std::optional<std::string> const text = query_text(sql);
+  return text ? std::optional<std::int64_t>(std::stoll(*text)) : std::nullopt;
 }
 
 qn::ScanReport threat_db_fixture_t::report(std::string const& object, std::string const& virus) {

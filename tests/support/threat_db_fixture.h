@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "scan_report.pb.h"
+#include "tests/support/sandbox.h"
 
 struct sqlite3;
 
@@ -45,7 +46,7 @@ class threat_db_fixture_t {
   threat_db_fixture_t(threat_db_fixture_t const&) = delete;
   threat_db_fixture_t& operator=(threat_db_fixture_t const&) = delete;
 
-  boost::filesystem::path const& sandbox() const { return dir; }
+  boost::filesystem::path const& sandbox() const { return dir; }  // removed afterwards
   boost::filesystem::path const& db_path() const { return file; }
 
   // Runs SQL on the fixture's connection (opened on first use, without a busy timeout); throws
@@ -71,6 +72,7 @@ class threat_db_fixture_t {
  private:
   sqlite3* connection();
 
+  test_sandbox_t box;
   boost::filesystem::path dir;
   boost::filesystem::path file;
   sqlite3* db = nullptr;

@@ -11,9 +11,7 @@
 #include "tests/kson/kson_bytes.h"
 
 using kson_test::bytes;
-using kson_test::le;
-using kson_test::str;
-using kson_test::u32;
+using kson_test::frame;
 
 namespace {
 
@@ -23,222 +21,125 @@ std::string frame_of(sm_module_msg_t const& msg) {
   return std::string(out.begin(), out.end());
 }
 
-// Reads a frame body; rejected messages come back with ok false.
-struct read_t {
-  bool ok;
-  sm_module_msg_t msg;
-};
-read_t read_body(std::string const& body) {
-  read_t r;
+bool read_body(std::string const& body, sm_module_msg_t& msg) {
   kson::parser_t parser(body.data(), body.size());
-  r.ok = r.msg.deserialize(parser);
-  return r;
+  return msg.deserialize(parser);
 }
 
-// One pair: a 32-bit key and a value already encoded.
-std::string pair(uint32_t key, std::string const& value) { return u32(key) + value; }
-std::string object(int pairs, std::string const& content) { return bytes({'o', pairs}) + content; }
-std::string L(uint64_t value) { return "L" + le(value, 8); }
+// A pair: key n as I, then the value's bytes.
+std::string pair(int key, std::string const& value) { return bytes("49") + kson_test::le(key, 4) + bytes(value); }
 
-TEST(sm_module_msg, verdict_frame_is_byte_exact) {
-  std::string expected = bytes({32, 0, 0, 0,    0x6F, 0x03, 0x49, 1, 0,    0,  0, 0x49, 3, 0,    0, 0, 0x49, 4,
-                                0,  0, 0, 0x49, 7,    0,    0,    0, 0x49, 12, 0, 0,    0, 0x49, 2, 0, 0,    0});
-  EXPECT_EQ(expected, frame_of(sm_module_msg_t::make_verdict(7, 2)));
-}
+TEST(sm_module_msg, frames_are_byte_exact_and_read_back_alike) {
+  std::string const verdict = frame_of(sm_module_msg_t::make_verdict(7, 2));
+  EXPECT_EQ(bytes("20 00 00 00 6f 03 49 01 00 00 00 49 03 00 00 00 49 04 00 00 00 49 07 00 00 00 49 0c 00 00 00 "
+                  "49 02 00 00 00"),
+            verdict);
+  sm_module_msg_t settings = sm_module_msg_t::make_share_settings();
+  EXPECT_EQ(frame(bytes("6f 01") + pair(1, "49 04 00 00 00")), frame_of(settings));
+  settings.add_included_path("in");
+  settings.add_excluded_path("ex1");
+  settings.add_excluded_path("ex2");
+  EXPECT_EQ(frame(bytes("6f 04") + pair(1, "49 04 00 00 00") + pair(13, "73 03 'ex1'") + pair(13, "73 03 'ex2'") +
+                  pair(14, "73 02 'in'")),
+            frame_of(settings));
 
-TEST(sm_module_msg, share_settings_frames) {
-  EXPECT_EQ(kson_test::frame(object(1, pair(1, u32(4)))), frame_of(sm_module_msg_t::make_share_settings()));
-
-  sm_module_msg_t msg = sm_module_msg_t::make_share_settings();
-  msg.add_included_path("in");
-  msg.add_excluded_path("ex1");
-  msg.add_excluded_path("ex2");
-  EXPECT_EQ(
-      kson_test::frame(object(4, pair(1, u32(4)) + pair(13, str("ex1")) + pair(13, str("ex2")) + pair(14, str("in")))),
-      frame_of(msg));
-}
-
-TEST(sm_module_msg, every_field_in_key_order) {
   sm_module_msg_t msg;
   msg.type = 2;
   msg.tag = "t";
   msg.basedir = "/b";
   msg.serial = 0x01020304;
-  msg.path = "/p";
+  msg.path = std::string(300, 'p');
   msg.user = "u";
   msg.domain = "d";
   msg.ip = "1.2.3.4";
-  msg.dev = 0;
   msg.has_dev = true;
   msg.ino = 0x1122334455667788ull;
   msg.has_ino = true;
   msg.op = 4;
   msg.verdict = 1;
-  std::string body =
-      object(12, pair(1, u32(2)) + pair(2, str("t")) + pair(3, str("/b")) + pair(4, u32(0x01020304)) +
-                     pair(5, str("/p")) + pair(6, str("u")) + pair(7, str("d")) + pair(8, str("1.2.3.4")) +
-                     pair(9, L(0)) + pair(10, L(0x1122334455667788ull)) + pair(11, u32(4)) + pair(12, u32(1)));
-  EXPECT_EQ(kson_test::frame(body), frame_of(msg));
-
-  read_t r = read_body(body);
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(2u, r.msg.type);
-  EXPECT_EQ("t", r.msg.tag);
-  EXPECT_EQ("/b", r.msg.basedir);
-  EXPECT_EQ(0x01020304u, r.msg.serial);
-  EXPECT_EQ("/p", r.msg.path);
-  EXPECT_EQ("u", r.msg.user);
-  EXPECT_EQ("d", r.msg.domain);
-  EXPECT_EQ("1.2.3.4", r.msg.ip);
-  EXPECT_TRUE(r.msg.has_dev);
-  EXPECT_EQ(0u, r.msg.dev);
-  EXPECT_TRUE(r.msg.has_ino);
-  EXPECT_EQ(0x1122334455667788ull, r.msg.ino);
-  EXPECT_EQ(4u, r.msg.op);
-  EXPECT_EQ(1u, r.msg.verdict);
+  std::string const body = bytes("6f 0c") + pair(1, "49 02 00 00 00") + pair(2, "73 01 't'") + pair(3, "73 02 '/b'") +
+                           pair(4, "49 04 03 02 01") + pair(5, "53 2c 01 00 00") + std::string(300, 'p') +
+                           pair(6, "73 01 'u'") + pair(7, "73 01 'd'") + pair(8, "73 07 '1.2.3.4'") +
+                           pair(9, "4c 00 00 00 00 00 00 00 00") + pair(10, "4c 88 77 66 55 44 33 22 11") +
+                           pair(11, "49 04 00 00 00") + pair(12, "49 01 00 00 00");
+  EXPECT_EQ(frame(body), frame_of(msg));
+  // Read back into a message that held other values: it starts from a cleared one.
+  sm_module_msg_t back = settings;
+  ASSERT_TRUE(read_body(body, back));
+  EXPECT_EQ(frame(body), frame_of(back));
+  ASSERT_TRUE(read_body(bytes("4f 02 00 00 00") + pair(4, "49 03 00 00 00") + pair(13, "53 01 00 00 00 'x'"), back));
+  EXPECT_EQ(frame(bytes("6f 02") + pair(4, "49 03 00 00 00") + pair(13, "73 01 'x'")), frame_of(back));
+  back.clear();
+  EXPECT_EQ(frame(bytes("6f 00")), frame_of(back));
 }
 
-TEST(sm_module_msg, empty_message_is_an_empty_object) {
-  EXPECT_EQ(kson_test::frame(bytes({'o', 0})), frame_of(sm_module_msg_t()));
-  read_t r = read_body(bytes({'o', 0}));
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(0u, r.msg.type);
-  EXPECT_FALSE(r.msg.has_dev);
-}
-
-TEST(sm_module_msg, at_most_254_paths) {
+TEST(sm_module_msg, at_most_254_paths_and_a_parent_without_room) {
   sm_module_msg_t msg = sm_module_msg_t::make_share_settings();
-  for (int i = 0; i < 200; ++i) msg.add_excluded_path("e");
-  for (int i = 0; i < 54; ++i) msg.add_included_path("i");
-  std::string frame = frame_of(msg);
-  ASSERT_NE("<failed>", frame);
-  EXPECT_EQ(bytes({'o', 255}), frame.substr(4, 2));
+  for (int i = 0; i < 254; ++i) (i < 200 ? msg.add_excluded_path("e") : msg.add_included_path("i"));
+  EXPECT_EQ(bytes("6f ff"), frame_of(msg).substr(4, 2));
   msg.add_included_path("one too many");
   std::vector<char> out{'k'};
   EXPECT_FALSE(kson::transport_stream_t::serialize(msg, out));
   EXPECT_EQ(std::vector<char>{'k'}, out);
-}
-
-TEST(sm_module_msg, parent_without_room_for_the_object_is_a_false_result) {
-  sm_module_msg_t msg = sm_module_msg_t::make_verdict(1, 1);
   char byte = 0;
   kson::stream_t full(&byte, 1);
   ASSERT_TRUE(full.write_nil());
-  EXPECT_FALSE(msg.serialize(full));
-  kson::stream_t closed;
-  closed.close();
-  EXPECT_FALSE(msg.serialize(closed));
+  EXPECT_FALSE(sm_module_msg_t::make_verdict(1, 1).serialize(full));
 }
-
-TEST(sm_module_msg, long_strings_and_long_forms_round_trip) {
-  std::string long_path(300, 'p');
-  sm_module_msg_t msg;
-  msg.type = 2;
-  msg.path = long_path;
-  std::string frame = frame_of(msg);
-  EXPECT_EQ(pair(5, "S" + le(300, 4) + long_path), frame.substr(4 + 2 + 10));
-  // A long object with long strings reads alike.
-  read_t r = read_body("O" + le(2, 4) + pair(5, "S" + le(300, 4) + long_path) + pair(13, "S" + le(1, 4) + "x"));
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(long_path, r.msg.path);
-  EXPECT_EQ(std::vector<std::string>{"x"}, r.msg.excluded_paths);
-}
-
-struct reader_case {
-  char const* name;
-  std::string body;
-  bool ok;
-};
 
 TEST(sm_module_msg, reader_accepts_and_rejects) {
-  reader_case const cases[] = {
-      {"key as B value", object(1, bytes({'B', 1}) + u32(1)), false},
-      {"key as i value", object(1, bytes({'i', 5, 0}) + str("/p")), false},
-      {"key as L value", object(1, L(5) + str("/p")), false},
-      {"key as string", object(1, str("5") + str("/p")), false},
-      {"key 0", object(1, pair(0, u32(1))), false},
-      {"key 15 with nil", object(1, pair(15, "Z")), true},
-      {"key 0xFFFFFFFF with array", object(1, pair(0xFFFFFFFFu, bytes({'a', 1, 'Z'}))), true},
-      {"type 4", object(1, pair(1, u32(4))), true},
-      {"type 5", object(1, pair(1, u32(5))), false},
-      {"type as B", object(1, pair(1, bytes({'B', 1}))), false},
-      {"op 4", object(1, pair(11, u32(4))), true},
-      {"op 5", object(1, pair(11, u32(5))), false},
-      {"verdict 0", object(1, pair(12, u32(0))), true},
-      {"verdict 2", object(1, pair(12, u32(2))), true},
-      {"verdict 3", object(1, pair(12, u32(3))), false},
-      {"serial any", object(1, pair(4, u32(0xFFFFFFFFu))), true},
-      {"serial as L", object(1, pair(4, L(1))), false},
-      {"dev as I", object(1, pair(9, u32(1))), false},
-      {"ino as I", object(1, pair(10, u32(1))), false},
-      {"dev as L", object(1, pair(9, L(1))), true},
-      {"tag as number", object(1, pair(2, u32(1))), false},
-      {"basedir as nil", object(1, pair(3, "Z")), false},
-      {"path as array", object(1, pair(5, bytes({'a', 0}))), false},
-      {"user as bool", object(1, pair(6, "T")), false},
-      {"domain as I", object(1, pair(7, u32(0))), false},
-      {"ip as L", object(1, pair(8, L(0))), false},
-      {"excluded path as I", object(1, pair(13, u32(0))), false},
-      {"included path as nil", object(1, pair(14, "Z")), false},
-      {"empty strings", object(2, pair(2, str("")) + pair(13, str(""))), true},
-      {"top-level array", bytes({'a', 1}) + u32(1), true},
-      {"top-level number", u32(3), true},
-      {"undecodable body", "X", false},
-      {"truncated object", object(2, pair(1, u32(1))), false},
-      {"bad pair after a good one", object(2, pair(1, u32(2)) + pair(0, "Z")), false},
+  struct row_t {
+    std::string body;
+    bool ok;
   };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.ok, read_body(c.body).ok);
+  auto const one = [](std::string const& pair_bytes) { return bytes("6f 01") + pair_bytes; };
+  for (row_t const& row : std::vector<row_t>{
+           {bytes("6f 01 42 01 49 01 00 00 00"), false},    // key as B
+           {bytes("6f 01 69 05 00 73 02 '/p'"), false},     // key as i
+           {bytes("6f 01 73 01 '5' 73 02 '/p'"), false},    // key as string
+           {one(pair(0, "49 01 00 00 00")), false},         // key 0
+           {one(pair(15, "'Z'")), true},                    // unknown keys are skipped
+           {one(bytes("49 ff ff ff ff 61 01 'Z'")), true},  //
+           {one(pair(1, "49 04 00 00 00")), true},
+           {one(pair(1, "49 05 00 00 00")), false},  // type
+           {one(pair(1, "42 01")), false},
+           {one(pair(11, "49 04 00 00 00")), true},  // op
+           {one(pair(11, "49 05 00 00 00")), false},
+           {one(pair(12, "49 02 00 00 00")), true},  // verdict
+           {one(pair(12, "49 03 00 00 00")), false},
+           {one(pair(4, "49 ff ff ff ff")), true},  // serial
+           {one(pair(4, "4c 01 00 00 00 00 00 00 00")), false},
+           {one(pair(9, "49 01 00 00 00")), false},
+           {one(pair(10, "49 01 00 00 00")), false},  // dev, ino
+           {one(pair(2, "49 01 00 00 00")), false},
+           {one(pair(3, "'Z'")), false},  // strings
+           {one(pair(5, "61 00")), false},
+           {one(pair(6, "'T'")), false},
+           {one(pair(7, "49 00 00 00 00")), false},
+           {one(pair(8, "4c 00 00 00 00 00 00 00 00")), false},
+           {one(pair(13, "49 00 00 00 00")), false},
+           {one(pair(14, "'Z'")), false},
+           {bytes("6f 02") + pair(2, "73 00") + pair(13, "73 00"), true},  // empty strings
+           {bytes("61 01 49 01 00 00 00"), true},
+           {bytes("49 03 00 00 00"), true},  // no object at the top
+           {"X", false},
+           {bytes("6f 02") + pair(1, "49 01 00 00 00"), false},
+           {bytes("6f 02") + pair(1, "49 02 00 00 00") + pair(0, "'Z'"), false},
+       }) {
+    sm_module_msg_t msg;
+    EXPECT_EQ(row.ok, read_body(row.body, msg)) << testing::PrintToString(row.body);
   }
 }
 
-TEST(sm_module_msg, repeated_keys) {
-  read_t r = read_body(object(6, pair(5, str("/first")) + pair(5, str("/second")) + pair(13, str("a")) +
-                                     pair(14, str("z")) + pair(13, str("b")) + pair(13, str("c"))));
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ("/second", r.msg.path);
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), r.msg.excluded_paths);
-  EXPECT_EQ(std::vector<std::string>{"z"}, r.msg.included_paths);
-}
-
-TEST(sm_module_msg, trailing_bytes_after_the_object_are_ignored) {
-  read_t r = read_body(object(1, pair(4, u32(9))) + "garbage");
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(9u, r.msg.serial);
-}
-
-TEST(sm_module_msg, deserialize_starts_from_a_cleared_message) {
-  sm_module_msg_t msg = sm_module_msg_t::make_verdict(5, 1);
-  msg.path = "/old";
-  msg.has_dev = true;
-  msg.add_excluded_path("x");
-  std::string body = object(1, pair(4, u32(3)));
-  kson::parser_t parser(body.data(), body.size());
-  ASSERT_TRUE(msg.deserialize(parser));
-  EXPECT_EQ(0u, msg.type);
-  EXPECT_EQ(3u, msg.serial);
-  EXPECT_EQ(0u, msg.verdict);
-  EXPECT_TRUE(msg.path.empty());
-  EXPECT_FALSE(msg.has_dev);
-  EXPECT_TRUE(msg.excluded_paths.empty());
-}
-
-TEST(sm_module_msg, clear_and_copy) {
-  sm_module_msg_t msg = sm_module_msg_t::make_share_settings();
-  msg.add_excluded_path("e");
-  msg.add_included_path("i");
-  msg.ino = 4;
-  msg.has_ino = true;
-  sm_module_msg_t copy(msg);
-  EXPECT_EQ(4u, copy.type);
-  EXPECT_EQ(std::vector<std::string>{"e"}, copy.excluded_paths);
-  EXPECT_EQ(std::vector<std::string>{"i"}, copy.included_paths);
-  EXPECT_TRUE(copy.has_ino);
-  msg.clear();
-  EXPECT_EQ(kson_test::frame(bytes({'o', 0})), frame_of(msg));
-  EXPECT_EQ(frame_of(copy),
-            kson_test::frame(object(4, pair(1, u32(4)) + pair(10, L(4)) + pair(13, str("e")) + pair(14, str("i")))));
+TEST(sm_module_msg, repeated_keys_and_trailing_bytes) {
+  sm_module_msg_t msg;
+  ASSERT_TRUE(read_body(bytes("6f 06") + pair(5, "73 06 '/first'") + pair(5, "73 07 '/second'") +
+                            pair(13, "73 01 'a'") + pair(14, "73 01 'z'") + pair(13, "73 01 'b'") +
+                            pair(13, "73 01 'c'") + "garbage",
+                        msg));
+  EXPECT_EQ("/second", msg.path);
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), msg.excluded_paths);
+  EXPECT_EQ(std::vector<std::string>{"z"}, msg.included_paths);
 }
 
 }  // namespace
