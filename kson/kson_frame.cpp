@@ -73,6 +73,10 @@ void kson_frame_reader_free(kson_frame_reader_t* reader) {
   std::free(reader);
 }
 
+void kson_frame_reader_limit(kson_frame_reader_t* reader, size_t max_length) {
+  if (reader) reader->max_length = max_length;
+}
+
 bool kson_frame_reader_complete(kson_frame_reader_t* reader) {
   // The reader is ready for the next frame before the callback runs, so that a
   // callback that throws leaves it consistent and the body freed.
@@ -103,6 +107,10 @@ bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_
         // An empty frame carries nothing and is dropped.
         start_next_length(reader);
         continue;
+      }
+      if (reader->max_length != 0 && reader->body_length > reader->max_length) {
+        start_next_length(reader);
+        return false;
       }
       reader->body = static_cast<char*>(std::malloc(reader->body_length));
       if (!reader->body) {

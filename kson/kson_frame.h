@@ -22,6 +22,7 @@ struct kson_frame_reader_t {
   char* body;
   size_t body_length;
   size_t body_received;
+  size_t max_length;  // largest body accepted; 0 for no bound
 };
 
 bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out);
@@ -30,5 +31,8 @@ void* kson_frame_new(kson_write_callback_t callback, void* context, size_t* out_
 
 kson_frame_reader_t* kson_frame_reader_new(kson_frame_callback_t callback, void* context);
 void kson_frame_reader_free(kson_frame_reader_t* reader);
+// From now on a frame announcing a longer body fails the feed before anything is
+// allocated for it. 0 lifts the bound.
+void kson_frame_reader_limit(kson_frame_reader_t* reader, size_t max_length);
 bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_t size);
 bool kson_frame_reader_complete(kson_frame_reader_t* reader);

@@ -16,6 +16,8 @@ bool transport_stream_t::process(std::vector<char> const& bytes) {
   return kson_frame_reader_feed(reader_, bytes.data(), bytes.size());
 }
 
+void transport_stream_t::set_frame_limit(size_t max_length) { kson_frame_reader_limit(reader_, max_length); }
+
 bool transport_stream_t::serialize(serializable_t const& object, std::vector<char>& out) {
   void* context = const_cast<serializable_t*>(&object);
   size_t frame_size = 0;

@@ -31,6 +31,10 @@ class transport_stream_t {
   static bool serialize_body(kson_writer_t* writer, void* object);
   static bool dispatch_message(kson_parser_t* parser, void* stream);
 
+ protected:
+  // A frame announcing a body longer than this makes process() fail; 0 for no bound.
+  void set_frame_limit(size_t max_length);
+
  private:
   kson_frame_reader_t* reader_;
 };

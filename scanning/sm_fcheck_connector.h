@@ -39,8 +39,19 @@ class sm_fcheck_connector_t : public std::enable_shared_from_this<sm_fcheck_conn
   static std::shared_ptr<sm_fcheck_connector_t> create(boost::asio::io_context& io,
                                                        boost::filesystem::path const& socket_path);
 
+  // ConfigD's answer to a socket request made into a link for `owner`. On failure logs the
+  // owners' Error line ("Failed to get DazaVadov socket: ...", "Failed to create DazaVadov
+  // connection: ...") and returns null with the error in `failure`.
+  static std::shared_ptr<sm_fcheck_connector_t> create_for(boost::asio::io_context& io,
+                                                           boost::system::error_code const& answer,
+                                                           boost::filesystem::path const& socket_path, delegate* owner,
+                                                           boost::system::error_code& failure);
+
   // The owner, not owned; set right after create.
   void set_delegate(delegate* owner);
+  // For an owner that drops a live link: closes the socket and forgets the
+  // owner, so that no late response reaches it.
+  void close();
 
   void subscribe_to_threats();
   std::uint32_t threat_sync_request(std::int64_t threat_id);
@@ -57,6 +68,10 @@ class sm_fcheck_connector_t : public std::enable_shared_from_this<sm_fcheck_conn
 
  private:
   sm_fcheck_connector_t();
+
+  void handle_message(fc::ServerMessage const& msg);
+  // Logs the failed condition and ends the link with EC_PROTOCOL_VIOLATION.
+  void argument_check_failed(fc::ServerMessage const& msg, char const* condition);
 
   std::uint32_t threat_op_serial = 1;
   std::uint32_t proxy_serial = 1;

@@ -6,13 +6,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <boost/filesystem/path.hpp>
 #include <boost/noncopyable.hpp>
+#include <boost/signals2/connection.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "fcheck_client_ipc.pb.h"
 #include "scan_report.pb.h"
 #include "scanning/sm_fcheck_connector.h"
+#include "service/sm_clock.h"
 
 class sm_app_t;
 
@@ -47,6 +54,34 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   void connection_error(boost::system::error_code const& ec) override;
 
  private:
+  enum state_t { idle = 0, connecting = 1, ready = 2, failed = 3, suspended = 4 };
+
+  struct queued_scan_t {
+    std::string path;
+    scan_callback_t callback;
+  };
+
+  void connect();
+  void socket_received(boost::system::error_code const& ec, boost::filesystem::path const& socket_path);
+  void reopen();
+  fc::ProxyOptions make_proxy_options() const;
+  void send_scan(std::string const& path, scan_callback_t const& callback);
+  void flush_queue();
+  void fail_scans(boost::system::error_code const& ec);
+  void fail_pending_syncs(boost::system::error_code const& ec);
+  void fail_all(boost::system::error_code const& ec);
+  void stop(boost::system::error_code const& ec);
+  void record_failure(boost::system::error_code const& ec);
+  void drop_link();
+
   sm_app_t& app;
   std::string tag;
+  std::shared_ptr<sm_fcheck_connector_t> link;
+  int state = idle;
+  boost::system::error_code last_error;
+  sm_clock_t::steady::time_point failure_time;
+  std::map<std::uint32_t, sync_callback_t> pending_syncs;
+  std::vector<queued_scan_t> queued_scans;
+  std::map<std::uint32_t, scan_callback_t> pending_scans;
+  boost::signals2::connection closed_connection;
 };

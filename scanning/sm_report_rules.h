@@ -31,6 +31,8 @@ std::string sm_infected_summary(qn::ScanReport const& report);
 std::string sm_virus_type_text(int type);
 std::string sm_scan_error_text(int error);
 std::string sm_archive_type_text(int type);
+// Lower-cased character by character with the global locale.
+std::string sm_lower_text(std::string text);
 
 // "access rejected" for 2, "access allowed" otherwise.
 char const* sm_verdict_name(std::uint32_t verdict);

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "action.pb.h"
 #include "remote_user.pb.h"
 #include "scan_report.pb.h"
@@ -52,7 +54,17 @@ class sm_threat_handler_t {
   // The delayed operation, if any, with archives and mail taken into account.
   std::pair<bool, qn::ThreatOp> threat_op(std::shared_ptr<sm_threat_t> const& threat);
 
+  // "1 minute 30 seconds"; "0 seconds" under a second.
+  static std::string delay_text(std::uint32_t delay_ms);
+
+  static constexpr char const* alert_suffix = ".quarn.alert.txt";
+
  private:
+  std::uint32_t judge_clean(scan_info_t const& info, std::int64_t threat_id);
+  // Lets the file checker drop a provisional (negative) threat.
+  void release(std::string const& tag, std::int64_t threat_id);
+  void write_alert_file(qn::ScanReport const& report, struct stat const& blocked);
+
   sm_app_t& app;
   // By share tag, the action numbers indexed by virus type.
   std::map<std::string, std::vector<std::uint32_t>> actions;

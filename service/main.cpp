@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 
@@ -22,6 +23,8 @@ int main(int argc, char* argv[]) {
   try {
     char const* monitor = std::getenv("COM_QUARN_MONITOR");
     if (!monitor) {
+      // Help piped into a program that stops reading must still exit with its own status.
+      std::signal(SIGPIPE, SIG_IGN);
       cf_run_standalone("quarn-smbgardix", QN_VERSION, argc, argv);
       cf_exit(qn::EC_OK);
     }

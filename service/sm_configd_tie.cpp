@@ -149,6 +149,6 @@ void sm_configd_tie_t::handle_appinfo_notification(qn::Configd2SMBGardixMessage 
   std::string candidate = core_fingerprint_of(message);
   if (candidate.empty() || candidate == core_fingerprint) return;
   core_fingerprint.swap(candidate);
-  // Not done yet: a new core invalidates every clean result, so the clean-file
-  // cache must be emptied here; the cache does not exist so far.
+  // A new scan-engine core may judge files differently.
+  app.file_cache->clear();
 }

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <utility>
 
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/thread/thread.hpp>
+
 #include "framework/log/cf_log.h"
 
 namespace {
@@ -23,7 +26,9 @@ void sm_db_t::busy_sleep(int milliseconds) {
   if (busy_sleep_t sleep = busy_sleep_fn.load())
     sleep(milliseconds);
   else
-    sqlite3_sleep(milliseconds);
+    // An interruption point: stopping the database thread must not wait for another process
+    // to let go of the database.
+    boost::this_thread::sleep(boost::posix_time::milliseconds(milliseconds));
 }
 
 sm_db_t::sm_db_t(boost::filesystem::path const& path, std::string const& prefix) {

@@ -43,7 +43,8 @@ class sm_db_t : private boost::noncopyable {
 
   sqlite3* handle() const { return db; }
 
-  // Replaces the busy wait (sqlite3_sleep by default); returns the previous one.
+  // Replaces the busy wait (by default a sleep that stopping the worker thread interrupts, which
+  // throws boost::thread_interrupted out of the waiting call); returns the previous one.
   static busy_sleep_t set_busy_sleep(busy_sleep_t sleep);
 
  private:
@@ -70,7 +71,8 @@ class sm_db_t::statement_t : private boost::noncopyable {
   void bind_blob(int n, std::string const& value);
   void bind_text(int n, std::string const& value);
 
-  // false: a row is ready; true: the statement is done. Waits while the database is locked.
+  // false: a row is ready; true: the statement is done. Waits while the database is locked,
+  // until the worker thread is interrupted.
   bool step();
 
   // Columns are numbered from 0.

@@ -6,13 +6,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/noncopyable.hpp>
+#include <boost/signals2/connection.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "action.pb.h"
 #include "scanning/sm_fcheck_connector.h"
+#include "service/sm_clock.h"
 
 class sm_app_t;
 
@@ -39,5 +44,36 @@ class sm_fcheck_t : private boost::noncopyable, public sm_fcheck_connector_t::de
   void connection_error(boost::system::error_code const& ec) override;
 
  private:
+  struct queued_op_t {
+    std::int64_t threat_id;
+    qn::ThreatOp op;
+    op_callback_t callback;
+  };
+
+  void handle_error(boost::system::error_code const& ec);
+  void reset(boost::system::error_code const& ec);
+  void socket_received(boost::system::error_code const& ec, boost::filesystem::path const& socket_path);
+  void subscribe();
+  void resubscribe();
+  void start_subscription_timer();
+  void on_subscription_timer(boost::system::error_code const& ec);
+  void send_op(std::int64_t threat_id, qn::ThreatOp op, op_callback_t const& callback);
+  void flush_queue();
+  void fail_all(boost::system::error_code const& ec);
+  void database_closed();
+
   sm_app_t& app;
+  std::shared_ptr<sm_fcheck_connector_t> link;
+  // 0 idle, 1 asking for the socket, 2 connected, 3 waiting for the subscription timer,
+  // 4 subscribing, 5 subscribed, 6 stopped.
+  int state = 0;
+  boost::signals2::connection closed_connection;
+  std::vector<queued_op_t> queued_ops;
+  std::map<std::uint32_t, op_callback_t> waiting_ops;
+  sm_steady_timer_t subscription_timer;
+  sm_clock_t::steady::time_point last_subscribe;
+  int error_count = 0;
+  boost::system::error_code last_error;
+  // Set while an announced path reopens the database: that close asks for no new subscription.
+  bool reopening = false;
 };

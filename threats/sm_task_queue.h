@@ -27,8 +27,9 @@ class sm_task_queue_t : private boost::noncopyable {
   // task is not kept and the error propagates.
   void push(std::function<void()> task);
 
-  // Interrupts and joins the worker (a running task finishes first), then drops what is
-  // still queued. The queue stays usable. Only the owner's thread calls it, never a task and
+  // Interrupts and joins the worker, then drops what is still queued. A running task finishes
+  // first, unless it waits for a locked database: that wait ends at once and the task is dropped
+  // with the others. The queue stays usable. Only the owner's thread calls it, never a task and
   // never while another thread pushes.
   void stop();
 

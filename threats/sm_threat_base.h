@@ -7,18 +7,28 @@
 // results come back to the event loop. The daemon never creates a table and
 // never inserts or deletes a row.
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <boost/filesystem/path.hpp>
+#include <boost/multi_index/composite_key.hpp>
+#include <boost/multi_index/member.hpp>
+#include <boost/multi_index/ordered_index.hpp>
+#include <boost/multi_index_container.hpp>
 #include <boost/noncopyable.hpp>
 #include <boost/signals2/connection.hpp>
+#include <boost/signals2/signal.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "service/sm_clock.h"
 #include "threats/callback_wrapper.h"
 #include "threats/sm_db.h"
 #include "threats/sm_task_queue.h"
@@ -26,7 +36,9 @@
 
 class sm_app_t;
 
-class sm_threat_base_t : private boost::noncopyable, public sm_task_queue_t::delegate_t, public util::callback_wrapper_t {
+class sm_threat_base_t : private boost::noncopyable,
+                         public sm_task_queue_t::delegate_t,
+                         public util::callback_wrapper_t {
  public:
   // Position of the delayed-action scan; ordered by moment, then threat id.
   struct task_t {
@@ -95,5 +107,64 @@ class sm_threat_base_t : private boost::noncopyable, public sm_task_queue_t::del
   void on_task_exception(std::exception const& e) override;
 
  private:
+  typedef std::vector<std::pair<std::shared_ptr<sm_threat_t>, std::int64_t>> batch_t;
+  typedef std::map<std::string, std::shared_ptr<bool>> share_flags_t;
+
+  // One entry per file and share; the second index finds a share's threats.
+  typedef boost::multi_index_container<
+      std::shared_ptr<sm_threat_t>,
+      boost::multi_index::indexed_by<
+          boost::multi_index::ordered_unique<boost::multi_index::composite_key<
+              sm_threat_t, boost::multi_index::member<sm_threat_t, std::uint64_t, &sm_threat_t::dev>,
+              boost::multi_index::member<sm_threat_t, std::uint64_t, &sm_threat_t::ino>,
+              boost::multi_index::member<sm_threat_t, boost::filesystem::path, &sm_threat_t::path>,
+              boost::multi_index::member<sm_threat_t, std::string, &sm_threat_t::tag>>>,
+          boost::multi_index::ordered_non_unique<
+              boost::multi_index::member<sm_threat_t, std::string, &sm_threat_t::tag>>>>
+      pending_t;
+
+  // Owns the connection. The open task publishes it from the database thread while the main
+  // thread tests whether there is one; everything else touches it only with the worker joined.
+  class db_slot_t : private boost::noncopyable {
+   public:
+    ~db_slot_t() { reset(); }
+    sm_db_t* get() const { return db.load(); }
+    explicit operator bool() const { return get() != nullptr; }
+    void reset(sm_db_t* fresh = nullptr) { delete db.exchange(fresh); }
+
+   private:
+    std::atomic<sm_db_t*> db{nullptr};
+  };
+
+  void open_task(boost::filesystem::path const& path);
+  void open_failed(std::string const& text);
+  void open_done();
+  void drop_waiting_syncs();
+  void task_failed();
+  bool insert_pending(std::shared_ptr<sm_threat_t> const& threat);
+  void erase_pending(std::shared_ptr<sm_threat_t> const& threat);
+  void sync_threat_if_not_duplicate(std::shared_ptr<sm_threat_t> const& threat);
+  void duplicate_checked(std::shared_ptr<bool> const& share_flag, std::shared_ptr<sm_threat_t> const& threat,
+                         bool duplicate);
+  void ignore_duplicate(std::shared_ptr<sm_threat_t> const& threat);
+  void request_sync(std::shared_ptr<sm_threat_t> const& threat);
+  void flush_batch();
+  void write_synced(batch_t const& batch, share_flags_t const& snapshot);
+  void synced_written(batch_t const& batch, share_flags_t const& snapshot,
+                      std::map<std::string, std::vector<std::int64_t>> const& written);
+  std::shared_ptr<bool>& share_flag(std::string const& tag);
+
   sm_app_t& app;
+  batch_t synced;
+  pending_t pending;
+  std::map<std::string, std::vector<std::shared_ptr<sm_threat_t>>> waiting;
+  share_flags_t share_flags;
+  db_slot_t db;
+  sm_system_timer_t batch_timer;
+  sm_task_queue_t queue;
+  boost::signals2::signal<void()> closed_signal;
+  boost::signals2::signal<void()> opened_signal;
+  std::deque<locked_callback_t> parked;
+  std::int32_t errors = 0;
+  bool opened = false;
 };

@@ -3,16 +3,24 @@
 // Listens on the VFS-module socket and accepts the modules' connections. The
 // socket is made anew at every reconfiguration and removed at destruction.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "service/sm_clock.h"
+
 class sm_app_t;
 
 class sm_module_server_t {
  public:
+  typedef boost::asio::local::stream_protocol::socket socket_t;
+
+  // How long accepting rests after running out of descriptors or memory.
+  static constexpr std::chrono::seconds accept_pause{1};
+
   explicit sm_module_server_t(sm_app_t& app);
   ~sm_module_server_t();
 
@@ -22,5 +30,15 @@ class sm_module_server_t {
   void init();
 
  private:
+  // The failure of removing the file at the socket path; a missing file is none.
+  boost::system::error_code remove_socket_file();
+  void async_accept();
+  void handle_accept(boost::system::error_code const& ec, std::shared_ptr<socket_t> const& socket);
+  void pause_accepting(boost::system::error_code const& ec);
+
   sm_app_t& app;
+  boost::asio::local::stream_protocol::acceptor acceptor;
+  std::string socket_path;
+  std::shared_ptr<socket_t> pending;
+  sm_steady_timer_t pause_timer;
 };

@@ -3,6 +3,7 @@
 // One VFS module's connection: hello, share settings, file events and their
 // verdicts, as kson frames.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
  public:
   typedef boost::asio::local::stream_protocol::socket socket_t;
 
+  // A module's hello and file events take a few KiB; a longer frame closes the connection.
+  static constexpr std::size_t max_frame_body = std::size_t(1) << 20;
+
   static std::shared_ptr<sm_module_tie_t> create(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
   ~sm_module_tie_t() override;
 
@@ -32,7 +36,34 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   sm_module_tie_t(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
 
   void on_message(kson::parser_t& parser) override;
+  void on_hello(sm_module_msg_t const& msg);
+  void on_file_event(sm_module_msg_t const& msg);
+  void check_file(sm_module_msg_t const& msg);
+  void scan(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
+            std::shared_ptr<qn::RemoteUser> const& last_writer, std::uint32_t serial);
+  void scan_done(std::uint32_t serial, boost::filesystem::path const& path,
+                 std::shared_ptr<sm_threat_handler_t::scan_info_t>& info, boost::system::error_code const& ec,
+                 qn::ScanReport const& report, std::int64_t threat_id);
+
+  void start_read();
+  void handle_read(boost::system::error_code const& ec, std::size_t size);
+  void send_verdict(std::uint32_t serial, std::uint32_t verdict);
+  void send_message(sm_module_msg_t const& msg);
+  void write_pending();
+  void handle_write(boost::system::error_code const& ec);
+  void send_share_settings();
+  void close_connection();
+  void close_with_error(std::string const& text);
+  void handle_error(boost::system::error_code const& ec);
+  boost::filesystem::path normalize_path(boost::filesystem::path const& path);
 
   sm_app_t* app;
   std::shared_ptr<socket_t> socket;
+  std::string tag;      // normalised; empty before the hello
+  std::string basedir;  // set by the hello that was accepted
+  std::vector<char> read_buffer;
+  std::vector<char> pending_output;    // frames queued behind the write under way
+  std::vector<char> in_flight_output;  // the write under way; empty when none is
+  bool settings_deferred = false;
+  boost::signals2::scoped_connection settings_slot;
 };

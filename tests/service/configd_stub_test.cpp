@@ -1,79 +1,77 @@
 // The ConfigD stand-in in front of the real daemon.
 
+#include <sys/stat.h>
+
 #include <csignal>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/service/sm_test_sandbox.h"
 #include "tests/support/configd_peer.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
-void write_file(boost::filesystem::path const& path, std::string const& text) { std::ofstream(path.string()) << text; }
+// The stand-in with `args`, starting the daemon of this build.
+std::unique_ptr<configd_peer_t> start(std::vector<std::string> args) {
+  args.insert(args.begin(), QN_BIN_DIR "/configd-stub");
+  args.insert(args.end(), {"--daemon", QN_BIN_DIR "/quarn-smbgardix"});
+  return std::unique_ptr<configd_peer_t>(new configd_peer_t(args, nullptr));
+}
 
-class configd_stub_test : public ::testing::Test {
- protected:
-  void SetUp() override { write_file(config, "log_level: LOG_LEVEL_NOTICE\nactual_log { type: STDERR }\n"); }
-
-  // The stand-in with `args`, starting the daemon of this build.
-  std::unique_ptr<configd_peer_t> start(std::vector<std::string> args) {
-    args.insert(args.begin(), QN_BIN_DIR "/configd-stub");
-    args.insert(args.end(), {"--daemon", QN_BIN_DIR "/quarn-smbgardix"});
-    return std::unique_ptr<configd_peer_t>(new configd_peer_t(args, nullptr));
-  }
-
-  sm_test_sandbox_t sandbox;
-  std::string const config = (sandbox / "smbgardix.conf").string();
-};
-
-TEST_F(configd_stub_test, answers_prints_forwards_and_pushes) {
-  auto stub = start({"--config", config, "--revision", "17", "--suspended", "--fcheck-socket", "/run/fc.sock"});
+TEST(configd_stub, answers_prints_forwards_and_pushes) {
+  test_sandbox_t box;
+  std::string const listen = "samba_chroot_dir: \"" + box.path() + "\" smb_socket_path: \"s.sock\"\n";
+  std::string const config =
+      box.write("smbgardix.conf", "log_level: LOG_LEVEL_NOTICE\nactual_log { type: STDERR }\n" + listen);
+  // Descriptor 64 is where the stand-in parks the socket before placing it.
+  auto stub =
+      start({"--config", config, "--revision", "17", "--suspended", "--fcheck-socket", "/run/fc.sock", "--fd", "64"});
   std::string const info = "tag: MY_INFO_NOTIFICATION config_revision: 17 info { state: EC_APP_SUSPENDED }";
   EXPECT_EQ("tag: GET_CONFIG_REQUEST", stub->next_line());
   EXPECT_EQ(info, stub->next_line());
-
   stub->signal(SIGHUP);
   EXPECT_EQ("tag: GET_CONFIG_REQUEST", stub->next_line());
   EXPECT_EQ(info, stub->next_line());
-
-  // The settings are read again for an unprompted push.
-  write_file(config, "log_level: LOG_LEVEL_ERROR\nactual_log { type: STDERR }\n");
+  // The settings are read again for an unprompted push: at Error level the daemon's exit lines go.
+  box.write("smbgardix.conf", "log_level: LOG_LEVEL_ERROR\nactual_log { type: STDERR }\n" + listen);
   stub->signal(SIGUSR1);
   EXPECT_EQ(info, stub->next_line());
-
-  // An interrupt is forwarded as a termination.
-  stub->signal(SIGINT);
+  stub->signal(SIGINT);  // forwarded as a termination
   EXPECT_EQ(107, stub->wait());
   EXPECT_EQ("", stub->output());
-  EXPECT_NE(std::string::npos, stub->log().find("Notice: SIGHUP received, config will be ordered from ConfigD\n"))
-      << stub->log();
-  // At Error level the termination lines are no longer written.
-  EXPECT_EQ(std::string::npos, stub->log().find("Termination signal received")) << stub->log();
+  EXPECT_EQ(std::string::npos, stub->log().find("Exit with status")) << stub->log();
 }
 
-TEST_F(configd_stub_test, refuses_bad_settings_before_starting_the_daemon) {
-  std::string const missing = (sandbox / "missing.conf").string();
-  std::string const bad = (sandbox / "bad.conf").string();
-  write_file(bad, "log_level: NO_SUCH_LEVEL\n");
-  struct bad_start_case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  bad_start_case const cases[] = {
-      {{}, "--config"},
-      {{"--config", missing}, "configd-stub: cannot read " + missing},
-      {{"--config", bad}, "configd-stub: " + bad + " is no qn.SMBGardixConfig in text format"},
-  };
-  for (bad_start_case const& c : cases) {
-    SCOPED_TRACE(c.message);
-    auto stub = start(c.args);
-    EXPECT_EQ(2, stub->wait());
-    EXPECT_NE(std::string::npos, stub->log().find(c.message)) << stub->log();
+TEST(configd_stub, refuses_bad_settings_before_starting_the_daemon) {
+  test_sandbox_t box;
+  std::string const missing = box.file("missing.conf"), bad = box.write("bad.conf", "log_level: NO_SUCH_LEVEL\n");
+  for (auto const& c : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, "--config"},
+           {{"--config", missing}, "configd-stub: cannot read " + missing},
+           {{"--config", bad}, "configd-stub: " + bad + " is no qn.SMBGardixConfig in text format"},
+           {{"--config", missing, "--fd", "2"}, "configd-stub: --fd must be at least 3"},
+           {{"--config", missing, "--fd", "1000000000"}, "configd-stub: --fd must be at least 3"}}) {
+    auto stub = start(c.first);
+    EXPECT_EQ(2, stub->wait()) << c.second;
+    EXPECT_NE(std::string::npos, stub->log().find(c.second)) << stub->log();
     EXPECT_EQ(std::string::npos, stub->log().find("Notice: SMBGardix ")) << "the daemon must not run";
   }
+}
+
+// A daemon that drops its end of the link early still gets the signals until it exits.
+TEST(configd_stub, forwards_signals_until_the_daemon_exits) {
+  test_sandbox_t box;
+  std::string const config = box.write("smbgardix.conf", "");
+  std::string const daemon =
+      box.write("daemon.sh", "#!/bin/sh\nexec 3>&-\ntrap 'exit 7' TERM\necho closed\nwhile :; do sleep 0.01; done\n");
+  ::chmod(daemon.c_str(), 0700);
+  auto stub = std::unique_ptr<configd_peer_t>(
+      new configd_peer_t({QN_BIN_DIR "/configd-stub", "--config", config, "--daemon", daemon}, nullptr));
+  EXPECT_EQ("closed", stub->next_line());
+  stub->signal(SIGINT);
+  EXPECT_EQ(7, stub->wait());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <boost/lexical_cast.hpp>
 #include <gtest/gtest.h>
 
-#include "tests/service/sm_test_sandbox.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/configd_peer.h"
 
 namespace {
@@ -84,7 +84,10 @@ TEST(service_run, every_config_response_is_reported_and_sighup_asks_again) {
   for (step const& s : steps) {
     peer->send(
         configd_peer_t::config_response(s.revision, configd_peer_t::stderr_config(), s.suspended, s.with_control));
-    out_t const info = peer->expect(out_t::MY_INFO_NOTIFICATION);
+    out_t info = peer->receive();
+    // An unsuspended configuration starts the threats subscription first.
+    if (info.tag() == out_t::GET_FCHECK_REQUEST) info = peer->receive();
+    EXPECT_EQ(out_t::MY_INFO_NOTIFICATION, info.tag());
     EXPECT_EQ(s.revision, info.config_revision());
     EXPECT_TRUE(info.has_config_revision());
     EXPECT_EQ(s.state, info.info().state());
@@ -98,7 +101,7 @@ TEST(service_run, every_config_response_is_reported_and_sighup_asks_again) {
 }
 
 TEST(service_run, fatal_input_ends_with_its_line_and_status) {
-  sm_test_sandbox_t sandbox;
+  test_sandbox_t sandbox;
   in_t no_revision = configd_peer_t::config_response(1, configd_peer_t::stderr_config());
   no_revision.clear_config_revision();
   in_t no_config = no_revision;
@@ -106,7 +109,7 @@ TEST(service_run, fatal_input_ends_with_its_line_and_status) {
   no_config.clear_config();
   qn::SMBGardixConfig file_log;
   file_log.mutable_actual_log()->set_type(qn::Log::FILE);
-  file_log.mutable_actual_log()->set_path((sandbox / "missing/daemon.log").string());
+  file_log.mutable_actual_log()->set_path(sandbox.file("missing/daemon.log"));
   auto bytes = [](in_t const& message) { return configd_peer_t::frame(message.SerializeAsString()); };
   std::string const format = "Error: Monitor connection: Invalid IPC message format\n";
   std::string const size = "Error: Monitor connection: Invalid IPC message size\n";
@@ -142,7 +145,7 @@ TEST(service_run, fatal_input_ends_with_its_line_and_status) {
     EXPECT_LOGGED(*peer, c.line);
     EXPECT_LOGGED(*peer, "Notice: Exit with status " + std::to_string(c.status) + " (" + reasons.at(c.status) + ")\n");
   }
-  EXPECT_FALSE(boost::filesystem::exists(sandbox / "missing"));
+  EXPECT_FALSE(boost::filesystem::exists(sandbox.file("missing")));
 }
 
 // ConfigD closes the socket after the first settings.
@@ -152,6 +155,7 @@ TEST(service_run, lines_held_back_appear_only_when_they_pass_the_new_threshold) 
     bool const shown = level == qn::LOG_LEVEL_NOTICE;
     std::unique_ptr<configd_peer_t> peer = start_daemon();
     peer->send(configd_peer_t::config_response(1, configd_peer_t::stderr_config(level)));
+    peer->expect(out_t::GET_FCHECK_REQUEST);
     peer->expect(out_t::MY_INFO_NOTIFICATION);
     peer->close_socket();
     EXPECT_EQ(1, peer->wait());

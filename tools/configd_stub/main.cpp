@@ -54,11 +54,23 @@ pid_t start_daemon(std::string const& daemon, int daemon_end, int fd_number) {
   // A group of its own, so that a terminal's Ctrl-C reaches only the stand-in,
   // which forwards it as SIGTERM.
   ::setpgid(0, 0);
-  int const moved = ::fcntl(daemon_end, F_DUPFD_CLOEXEC, 64);
-  if (moved < 0 || ::dup2(moved, fd_number) < 0) ::_exit(127);
+  // dup2 clears close-on-exec on the copy; an end that already has the number keeps the flag.
+  int const placed = daemon_end == fd_number ? ::fcntl(fd_number, F_SETFD, 0) : ::dup2(daemon_end, fd_number);
+  if (placed < 0) {
+    std::cerr << "configd-stub: cannot place the socket at descriptor " << fd_number << ": " << std::strerror(errno)
+              << std::endl;
+    ::_exit(127);
+  }
   ::execve(argv[0], argv, envp.data());
   std::cerr << "configd-stub: cannot start " << daemon << ": " << std::strerror(errno) << std::endl;
   ::_exit(127);
+}
+
+// The status of a child that has ended, from waitpid's raw value.
+int exit_status(int raw) {
+  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
+  return 127;
 }
 
 int wait_status(pid_t pid) {
@@ -66,9 +78,7 @@ int wait_status(pid_t pid) {
   while (::waitpid(pid, &raw, 0) < 0) {
     if (errno != EINTR) return 127;
   }
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return 127;
+  return exit_status(raw);
 }
 
 }  // namespace
@@ -102,8 +112,10 @@ int main(int argc, char* argv[]) {
     std::cerr << "configd-stub: " << e.what() << "\n" << options << std::endl;
     return usage_status;
   }
-  if (fd_number < 0) {
-    std::cerr << "configd-stub: --fd must not be negative" << std::endl;
+  // 0 to 2 are the daemon's standard streams; a number at or above the limit cannot exist in it.
+  long const open_max = ::sysconf(_SC_OPEN_MAX);
+  if (fd_number < 3 || (open_max > 0 && fd_number >= open_max)) {
+    std::cerr << "configd-stub: --fd must be at least 3 and below the descriptor limit " << open_max << std::endl;
     return usage_status;
   }
 
@@ -122,6 +134,7 @@ int main(int argc, char* argv[]) {
   // Set up before the daemon exists, so that no signal finds the default action.
   boost::asio::signal_set forwarded(io, SIGHUP, SIGTERM, SIGINT);
   boost::asio::signal_set push(io, SIGUSR1);
+  boost::asio::signal_set child_ended(io, SIGCHLD);
   ::signal(SIGPIPE, SIG_IGN);
 
   pid_t const child = start_daemon(daemon, pair[1], fd_number);
@@ -131,10 +144,20 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
-  std::shared_ptr<stub_configd_t> link = stub_configd_t::create(io, pair[0], settings, [&] {
-    forwarded.cancel();
-    push.cancel();
-  });
+  // Without the link there is nothing to push; signals are forwarded until the daemon has exited.
+  std::shared_ptr<stub_configd_t> link = stub_configd_t::create(io, pair[0], settings, [&] { push.cancel(); });
+
+  int status = -1;
+  std::function<void(boost::system::error_code const&, int)> on_child = [&](boost::system::error_code const& ec, int) {
+    if (ec) return;
+    int raw = 0;
+    if (::waitpid(child, &raw, WNOHANG) == child) {
+      status = exit_status(raw);
+      io.stop();
+      return;
+    }
+    child_ended.async_wait(on_child);
+  };
 
   std::function<void(boost::system::error_code const&, int)> on_forward = [&](boost::system::error_code const& ec,
                                                                               int signal_number) {
@@ -149,8 +172,9 @@ int main(int argc, char* argv[]) {
   };
   forwarded.async_wait(on_forward);
   push.async_wait(on_push);
+  child_ended.async_wait(on_child);
 
   io.run();
   link.reset();
-  return wait_status(child);
+  return status >= 0 ? status : wait_status(child);
 }

@@ -1,0 +1,124 @@
+#pragma once
+
+// A real application object in the test process: the test plays ConfigD on a socket pair and
+// the file checker on a listening socket of its own, over a real threat database file. The loop
+// is driven by hand; clocks are moved, never waited for.
+
+#include <boost/algorithm/string/join.hpp>
+#include <google/protobuf/text_format.h>
+#include <gtest/gtest.h>
+
+#include "service/sm_app.h"
+#include "tests/support/configd_peer.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/threat_db_fixture.h"
+
+using namespace std::chrono_literals;
+typedef boost::asio::local::stream_protocol::socket fc_socket_t;
+typedef fc::ServerMessage server_t;
+
+class threats_app_test : public ::testing::Test {
+ protected:
+  // Timers started from here on notice the clocks' moves at once.
+  threats_app_test() { sm_clock_t::advance(0ns), listener.non_blocking(true); }
+  ~threats_app_test() override { sm_clock_t::reset_for_tests(); }
+
+  // Runs the loop until done() holds. The test fails after 20 s, and later pumps return at once.
+  bool pump(std::function<bool()> const& done) {
+    for (auto end = std::chrono::steady_clock::now() + 20s; !failed && std::chrono::steady_clock::now() < end;)
+      if (app->io_context.run_for(1ms), done()) return true;
+    if (!failed) ADD_FAILURE() << "stalled; the log:\n" << log.text();
+    return !(failed = true);
+  }
+
+  int count(std::string const& prefix) const {
+    std::vector<std::string> const lines = log.lines();
+    return std::count_if(lines.begin(), lines.end(), [&](std::string const& l) { return !l.rfind(prefix, 0); });
+  }
+
+  void configure(bool suspended = false) {
+    qn::SMBGardixConfig config;
+    config.set_samba_chroot_dir(db.sandbox().string());
+    config.set_smb_socket_path("vfs.sock");
+    config.mutable_actual_log()->set_type(qn::Log::AUTO);  // the captured log stays
+    configd.send(configd_peer_t::config_response(++revision, config, suspended));
+  }
+
+  // Whether ConfigD is asked for the file checker's socket, which it then names; state reports
+  // are skipped.
+  bool asks_for_socket(std::string const& answer) {
+    while (pump([&] { return configd.has_data(); })) {
+      if (configd.receive().tag() != qn::SMBGardix2ConfigdMessage::GET_FCHECK_REQUEST) continue;
+      qn::Configd2SMBGardixMessage message;
+      std::string const text = "uid: " + std::to_string(::getuid()) + " socket_path: '" + answer + "'";
+      EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString("tag: GET_FCHECK_RESPONSE " + text, &message));
+      configd.send(message);
+      return true;
+    }
+    return false;
+  }
+
+  // The file checker's socket takes the connection that ConfigD's answer leads to.
+  fc_socket_t& accept_fc() {
+    EXPECT_TRUE(asks_for_socket(listener.local_endpoint().path()));
+    boost::system::error_code ec;
+    conns.emplace_back(io);
+    pump([&] { return !listener.accept(conns.back(), ec); });
+    return conns.back();
+  }
+
+  void send(fc_socket_t& to, server_t::ServerMessageTag tag, std::function<void(server_t&)> const& fill = {}) {
+    server_t message;
+    message.set_tag(tag);
+    if (fill) fill(message);
+    boost::asio::write(to, boost::asio::buffer(configd_peer_t::frame(message.SerializeAsString())));
+  }
+
+  // One message as its tag and its threat or history id. A sync is answered with the history id
+  // that is minus the provisional threat id.
+  std::string receive(fc_socket_t& from) {
+    unsigned char h[4];
+    boost::asio::read(from, boost::asio::buffer(h));
+    std::string body(h[0] | h[1] << 8 | h[2] << 16 | h[3] << 24, '\0');
+    boost::asio::read(from, boost::asio::buffer(&body[0], body.size()));
+    fc::ClientMessage m;
+    EXPECT_TRUE(m.ParseFromString(body));
+    auto const answer = [&](server_t& r) { r.set_serial(m.serial()), r.set_history_id(-m.threat_id()); };
+    if (m.tag() == fc::ClientMessage::THREAT_SYNC_REQUEST) send(from, server_t::THREAT_SYNC_RESPONSE, answer);
+    return fc::ClientMessage::ClientMessageTag_Name(m.tag()) +
+           (m.has_threat_id() || m.has_history_id() ? " " + std::to_string(m.threat_id() + m.history_id()) : "");
+  }
+
+  // The next n messages to the file checker, joined by "|", connection after connection.
+  std::string collect(std::size_t n, std::function<void()> const& idle = nullptr) {
+    std::vector<std::string> got(conns.size());
+    std::size_t total = 0;
+    pump([&] {
+      std::size_t const before = total;
+      for (std::size_t i = 0; i < conns.size(); ++i)
+        for (; total < n && conns[i].available(); ++total) got[i] += (got[i].empty() ? "" : "|") + receive(conns[i]);
+      if (total == before && idle) idle();
+      return total >= n;
+    });
+    got.erase(std::remove(got.begin(), got.end(), ""), got.end());
+    return boost::algorithm::join(got, "|");
+  }
+
+  // Whether the file checker hears nothing more while the loop runs long enough for whatever is
+  // under way to show.
+  bool quiet() {
+    auto const end = std::chrono::steady_clock::now() + 50ms;
+    pump([&] { return std::chrono::steady_clock::now() > end; });
+    return std::none_of(conns.begin(), conns.end(), [](fc_socket_t& s) { return s.available(); });
+  }
+
+  test_log_t log;
+  threat_db_fixture_t db;
+  configd_peer_t configd;
+  std::unique_ptr<sm_app_t> app{new sm_app_t(configd.take_other_end())};
+  boost::asio::io_context io;
+  boost::asio::local::stream_protocol::acceptor listener{io, (db.sandbox() / "fc.sock").string()};
+  std::deque<fc_socket_t> conns;
+  std::uint32_t revision = 0;
+  bool failed = false;
+};
