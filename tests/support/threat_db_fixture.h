@@ -66,8 +66,8 @@ class threat_db_fixture_t {
   std::optional<std::int64_t> query_int(std::string const& sql);
 
   // A report of one object with one virus (no virus when the name is empty).
-  static qn::ScanReport report(std::string const& object, std::string const& virus = "EICAR-Test");
-  static std::string report_blob(std::string const& object, std::string const& virus = "EICAR-Test");
+  static qn::ScanReport report(std::string const& object, std::string const& virus = "Standard-Test-File");
+  static std::string report_blob(std::string const& object, std::string const& virus = "Standard-Test-File");
 
  private:
   sqlite3* connection();

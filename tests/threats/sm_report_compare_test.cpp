@@ -14,7 +14,7 @@ TEST(sm_report_compare, compared_and_ignored_fields) {
   qn::ScanReport base;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(
       R"(object: "/s/a.zip" size: 10 packer: "upx" archive { type: SE_ARCHIVE name: "zip" }
-         virus { type: SE_KNOWN_VIRUS name: "EICAR-Test" } virus { type: SE_DIALER name: "Second" }
+         virus { type: SE_KNOWN_VIRUS name: "Standard-Test-File" } virus { type: SE_DIALER name: "Second" }
          item { object: "inner.exe" virus { type: SE_ADWARE name: "Ad" } })",
       &base));
   using change_t = std::function<void(qn::ScanReport&)>;

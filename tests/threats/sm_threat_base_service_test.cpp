@@ -12,7 +12,7 @@ class sm_threat_base_service_test : public threats_app_test {
   // A detection of /share/<file> whose provisional id -n the file checker records as history row
   // n; the share's proxy scanner is connected first.
   std::shared_ptr<sm_threat_t> detection(std::string const& file, bool locked, std::string const& tag = "s",
-                                         std::string const& virus = "EICAR-Test", bool neutralized = false) {
+                                         std::string const& virus = "Standard-Test-File", bool neutralized = false) {
     std::string const path = "/share/" + file;
     std::int64_t const id = -db.add_history({db.add_threat(path, 1, 7), 100, {}, {}, {}, 1, 40, neutralized});
     made.push_back(
@@ -37,7 +37,8 @@ TEST_F(sm_threat_base_service_test, syncs_detections_writes_them_in_batches_and_
   // Duplicates in pending: two unlocked, two locked, then another report; a detection that is
   // neutralized before its batch; one of another share that is cancelled while its batch is written.
   detection("f", false), detection("f", false), detection("f", true), detection("f", true);
-  detection("f", true, "s", "Other-Test"), detection("a", true, "s", "EICAR-Test", true), detection("b", true, "t");
+  detection("f", true, "s", "Other-Test"), detection("a", true, "s", "Standard-Test-File", true),
+      detection("b", true, "t");
   open();
   db.exec("BEGIN IMMEDIATE;");
   for (auto const& t : made) app->threat_base->sync_new_threat(t);

@@ -207,7 +207,7 @@ sm_threat_t new_detection(std::uint64_t ino, std::string const& tag, bool locked
 }
 
 TEST(sm_threat_base, duplicate_is_decided_by_lock_tag_and_report) {
-  std::string const e = "EICAR-Test", garbage("\x0a\x05zz", 4);
+  std::string const e = "Standard-Test-File", garbage("\x0a\x05zz", 4);
   struct case_t {
     std::vector<row_t> stored;  // of the threat "/s/d", ino 6
     bool new_locked;
