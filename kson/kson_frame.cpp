@@ -22,6 +22,15 @@ void start_next_length(kson_frame_reader_t* reader) {
   reader->body_received = 0;
 }
 
+bool deliver(kson_frame_reader_t* reader, char const* body, size_t length) {
+  if (!reader->callback || length == 0) return true;
+  kson_parser_t* parser = kson_parser_new(body, length);
+  if (!parser) return false;
+  reader->callback(parser, reader->context);
+  kson_parser_free(parser);
+  return true;
+}
+
 }  // namespace
 
 bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out) {
@@ -83,12 +92,7 @@ bool kson_frame_reader_complete(kson_frame_reader_t* reader) {
   std::unique_ptr<char, body_freer> body(reader->body);
   size_t length = reader->body_length;
   start_next_length(reader);
-  if (!reader->callback || length == 0) return true;
-  kson_parser_t* parser = kson_parser_new(body.get(), length);
-  if (!parser) return false;
-  reader->callback(parser, reader->context);
-  kson_parser_free(parser);
-  return true;
+  return deliver(reader, body.get(), length);
 }
 
 bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_t size) {
@@ -96,6 +100,20 @@ bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_
   if (size == 0) return true;
   if (!data) return false;
   while (size > 0) {
+    if (reader->length_bytes == 0 && size >= 4) {
+      // A whole frame among the bytes given is parsed where it lies, without a body
+      // to allocate and fill; anything else takes the byte-wise road below.
+      uint32_t length = 0;
+      for (int i = 0; i < 4; ++i) length |= uint32_t{static_cast<unsigned char>(data[i])} << (8 * i);
+      bool allowed = length != 0 && (reader->max_length == 0 || length <= reader->max_length);
+      if (allowed && size - 4 >= length) {
+        char const* body = data + 4;
+        data += 4 + size_t{length};
+        size -= 4 + size_t{length};
+        if (!deliver(reader, body, length)) return false;
+        continue;
+      }
+    }
     if (reader->length_bytes < 4) {
       reader->length |= uint32_t{static_cast<unsigned char>(*data)} << (8 * reader->length_bytes);
       ++reader->length_bytes;

@@ -1,5 +1,7 @@
 #include "kson/kson_parser.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -10,17 +12,57 @@ uint64_t load_le(char const* data, size_t width) {
   return value;
 }
 
-kson_node_t* new_node(uint32_t marker) {
-  auto* node = static_cast<kson_node_t*>(std::calloc(1, sizeof(kson_node_t)));
-  if (node) node->marker = marker;
+// Nodes and tables come from the owning parser's arena while it has room, else
+// from the heap; without an owner (a value decoded on its own) always from the heap.
+constexpr size_t arena_align = alignof(kson_node_t);
+static_assert(KSON_PARSER_ARENA % arena_align == 0, "the arena is filled in aligned steps");
+
+void* take(kson_parser_t* owner, size_t bytes) {
+  // What remains is a multiple of the alignment, so the rounded size fits too.
+  if (owner && bytes <= KSON_PARSER_ARENA - owner->arena_used) {
+    void* block = owner->arena + owner->arena_used;
+    owner->arena_used += (bytes + arena_align - 1) / arena_align * arena_align;
+    return block;
+  }
+  if (owner) owner->spilled = true;
+  return std::malloc(bytes);
+}
+
+void give_back(kson_parser_t const* owner, void* block) {
+  auto const at = reinterpret_cast<uintptr_t>(block);
+  auto const arena = owner ? reinterpret_cast<uintptr_t>(owner->arena) : 0;
+  if (!owner || at < arena || at >= arena + KSON_PARSER_ARENA) std::free(block);
+}
+
+kson_node_t* new_node(kson_parser_t* owner, uint32_t marker) {
+  auto* node = static_cast<kson_node_t*>(take(owner, sizeof(kson_node_t)));
+  if (node) *node = kson_node_t{marker, 0, nullptr, nullptr, nullptr};
   return node;
 }
 
-kson_node_t** new_table(size_t n) {
+kson_node_t** new_table(kson_parser_t* owner, size_t n) {
   // The count is bounded by the remaining input, so n * sizeof cannot overflow;
-  // calloc checks it anyway.
-  return static_cast<kson_node_t**>(std::calloc(n, sizeof(kson_node_t*)));
+  // checked anyway.
+  if (n > SIZE_MAX / sizeof(kson_node_t*)) return nullptr;
+  auto** table = static_cast<kson_node_t**>(take(owner, n * sizeof(kson_node_t*)));
+  if (table) std::fill_n(table, n, nullptr);
+  return table;
 }
+
+void free_tree(kson_parser_t const* owner, kson_node_t* node) {
+  // A tree wholly in its parser's arena goes with the arena.
+  if (!node || (owner && !owner->spilled)) return;
+  // Tables are filled in order and stay null past a failure.
+  for (size_t i = 0; i < node->count; ++i) {
+    if (node->keys) free_tree(owner, node->keys[i]);
+    if (node->values) free_tree(owner, node->values[i]);
+  }
+  give_back(owner, node->keys);
+  give_back(owner, node->values);
+  give_back(owner, node);
+}
+
+int decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth, kson_parser_t* owner);
 
 bool is_container(uint32_t marker) { return marker == 'a' || marker == 'A' || marker == 'o' || marker == 'O'; }
 
@@ -32,7 +74,7 @@ bool get_integer(kson_node_t const* node, uint32_t marker, T* out) {
   return true;
 }
 
-int decode_container(kson_cursor_t* cursor, kson_node_t* node, unsigned depth) {
+int decode_container(kson_cursor_t* cursor, kson_node_t* node, unsigned depth, kson_parser_t* owner) {
   if (depth >= KSON_MAX_DEPTH) return KSON_MALFORMED;
   bool object = node->marker == 'o' || node->marker == 'O';
   size_t n = 0;
@@ -42,18 +84,18 @@ int decode_container(kson_cursor_t* cursor, kson_node_t* node, unsigned depth) {
   if (n > (object ? cursor->size / 2 : cursor->size)) return KSON_MALFORMED;
   node->count = n;
   if (n == 0) return KSON_OK;
-  node->values = new_table(n);
+  node->values = new_table(owner, n);
   if (!node->values) return KSON_NO_MEMORY;
   if (object) {
-    node->keys = new_table(n);
+    node->keys = new_table(owner, n);
     if (!node->keys) return KSON_NO_MEMORY;
   }
   for (size_t i = 0; i < n; ++i) {
     if (object) {
-      int rc = kson_decode_value(cursor, &node->keys[i], depth + 1);
+      int rc = decode_value(cursor, &node->keys[i], depth + 1, owner);
       if (rc != KSON_OK) return rc;
     }
-    int rc = kson_decode_value(cursor, &node->values[i], depth + 1);
+    int rc = decode_value(cursor, &node->values[i], depth + 1, owner);
     if (rc != KSON_OK) return rc;
   }
   return KSON_OK;
@@ -70,19 +112,15 @@ bool kson_read_count(kson_cursor_t* cursor, uint32_t marker, size_t* out) {
   return true;
 }
 
-void kson_node_free(kson_node_t* node) {
-  if (!node) return;
-  // Tables are filled in order and stay null past a failure.
-  for (size_t i = 0; i < node->count; ++i) {
-    if (node->keys) kson_node_free(node->keys[i]);
-    if (node->values) kson_node_free(node->values[i]);
-  }
-  std::free(node->keys);
-  std::free(node->values);
-  std::free(node);
-}
+void kson_node_free(kson_node_t* node) { free_tree(nullptr, node); }
 
 int kson_decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth) {
+  return decode_value(cursor, out, depth, nullptr);
+}
+
+namespace {
+
+int decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth, kson_parser_t* owner) {
   if (cursor->size == 0) return KSON_MALFORMED;
   uint32_t marker = static_cast<unsigned char>(cursor->data[0]);
   size_t width = 0;
@@ -115,7 +153,7 @@ int kson_decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth) 
   }
   ++cursor->data;
   --cursor->size;
-  kson_node_t* node = new_node(marker);
+  kson_node_t* node = new_node(owner, marker);
   if (!node) return KSON_NO_MEMORY;
   int rc = KSON_OK;
   if (width) {
@@ -138,34 +176,41 @@ int kson_decode_value(kson_cursor_t* cursor, kson_node_t** out, unsigned depth) 
       cursor->size -= length;
     }
   } else if (is_container(marker)) {
-    rc = decode_container(cursor, node, depth);
+    rc = decode_container(cursor, node, depth, owner);
   }
   if (rc != KSON_OK) {
-    kson_node_free(node);
+    free_tree(owner, node);
     return rc;
   }
   *out = node;
   return KSON_OK;
 }
 
+}  // namespace
+
 kson_parser_t* kson_parser_new(char const* data, size_t size) {
   if (!data || size == 0) return nullptr;
-  auto* parser = static_cast<kson_parser_t*>(std::calloc(1, sizeof(kson_parser_t)));
+  auto* parser = static_cast<kson_parser_t*>(std::malloc(sizeof(kson_parser_t)));
   if (!parser) return nullptr;
   parser->data = data;
   parser->size = size;
+  parser->root = nullptr;
+  parser->arena_used = 0;
+  parser->spilled = false;
   return parser;
 }
 
 int kson_parser_parse(kson_parser_t* parser, kson_node_t** root) {
   if (!parser || !parser->data) return KSON_NO_DATA;
   if (parser->size == 0) return KSON_EMPTY;
-  kson_node_free(parser->root);
+  free_tree(parser, parser->root);
   parser->root = nullptr;
+  parser->arena_used = 0;  // nothing lives in it now
+  parser->spilled = false;
   // The cursor moves only past a value that decoded.
   kson_cursor_t cursor{parser->data, parser->size};
   kson_node_t* node = nullptr;
-  int rc = kson_decode_value(&cursor, &node, 0);
+  int rc = decode_value(&cursor, &node, 0, parser);
   if (rc != KSON_OK) return rc;
   parser->data = cursor.data;
   parser->size = cursor.size;
@@ -176,7 +221,7 @@ int kson_parser_parse(kson_parser_t* parser, kson_node_t** root) {
 
 void kson_parser_free(kson_parser_t* parser) {
   if (!parser) return;
-  kson_node_free(parser->root);
+  free_tree(parser, parser->root);
   std::free(parser);
 }
 

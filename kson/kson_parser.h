@@ -25,10 +25,17 @@ struct kson_node_t {
   kson_node_t** values;
 };
 
+// Room inside the parser for the nodes and tables of a small tree, so that a
+// small frame costs one allocation, not one per value; larger trees go on to the heap.
+constexpr size_t KSON_PARSER_ARENA = 984;
+
 struct kson_parser_t {
   char const* data;
   size_t size;
   kson_node_t* root;
+  size_t arena_used;
+  bool spilled;  // some of the tree is on the heap, so freeing it walks the tree
+  alignas(kson_node_t) unsigned char arena[KSON_PARSER_ARENA];
 };
 
 kson_parser_t* kson_parser_new(char const* data, size_t size);

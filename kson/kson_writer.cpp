@@ -5,6 +5,16 @@
 
 namespace {
 
+// malloc, not calloc: the heap's per-thread cache serves malloc only, and every
+// frame written takes four writers.
+kson_writer_t* new_writer(uint32_t kind) {
+  auto* writer = static_cast<kson_writer_t*>(std::malloc(sizeof(kson_writer_t)));
+  if (!writer) return nullptr;
+  *writer = kson_writer_t{};
+  writer->kind = kind;
+  return writer;
+}
+
 kson_writer_t* root_of(kson_writer_t* writer) {
   while (writer->parent) writer = writer->parent;
   return writer;
@@ -17,16 +27,20 @@ void store_le(unsigned char* out, uint64_t value, size_t width) {
 bool write_marker(kson_writer_t* writer, char marker) { return kson_writer_put(writer, &marker, 1); }
 
 bool write_scalar(kson_writer_t* writer, char marker, uint64_t value, size_t width) {
-  unsigned char payload[8];
-  store_le(payload, value, width);
-  return write_marker(writer, marker) && kson_writer_put(writer, payload, width) && kson_writer_count_item(writer);
+  unsigned char bytes[9];
+  bytes[0] = static_cast<unsigned char>(marker);
+  store_le(bytes + 1, value, width);
+  // One put when both fit; otherwise marker and payload go separately, so that a payload
+  // without room leaves the marker put, as always.
+  bool put = kson_writer_put(writer, bytes, 1 + width) ||
+             (kson_writer_put(writer, bytes, 1) && kson_writer_put(writer, bytes + 1, width));
+  return put && kson_writer_count_item(writer);
 }
 
 kson_writer_t* open_container(kson_writer_t* parent, uint32_t kind, bool big) {
   if (!parent) return nullptr;
-  auto* child = static_cast<kson_writer_t*>(std::calloc(1, sizeof(kson_writer_t)));
+  kson_writer_t* child = new_writer(kind);
   if (!child) return nullptr;
-  child->kind = kind;
   child->big = big ? 1 : 0;
   child->parent = parent;
   bool ok = write_marker(child, kind == KSON_WRITER_ARRAY ? (big ? 'A' : 'a') : (big ? 'O' : 'o'));
@@ -64,17 +78,12 @@ bool close_container(kson_writer_t* writer) {
 
 }  // namespace
 
-kson_writer_t* kson_writer_new() {
-  auto* writer = static_cast<kson_writer_t*>(std::calloc(1, sizeof(kson_writer_t)));
-  if (writer) writer->kind = KSON_WRITER_COUNTER;
-  return writer;
-}
+kson_writer_t* kson_writer_new() { return new_writer(KSON_WRITER_COUNTER); }
 
 kson_writer_t* kson_writer_new_buffer(void* buffer, size_t size) {
   if (!buffer || size == 0) return nullptr;
-  auto* writer = static_cast<kson_writer_t*>(std::calloc(1, sizeof(kson_writer_t)));
+  kson_writer_t* writer = new_writer(KSON_WRITER_BUFFER);
   if (!writer) return nullptr;
-  writer->kind = KSON_WRITER_BUFFER;
   writer->start = static_cast<unsigned char*>(buffer);
   writer->capacity = size;
   writer->cursor = writer->start;
@@ -116,7 +125,23 @@ bool kson_writer_put(kson_writer_t* writer, void const* bytes, size_t size) {
     return true;
   }
   if (root->kind != KSON_WRITER_BUFFER || root->remaining < size) return false;
-  if (size) std::memcpy(root->cursor, bytes, size);
+  // Markers, counts and numbers are put a few bytes at a time: copied inline, not by a call.
+  auto const* from = static_cast<unsigned char const*>(bytes);
+  switch (size) {
+    case 0:
+      break;
+    case 1:
+      root->cursor[0] = from[0];
+      break;
+    case 4:
+      std::memcpy(root->cursor, from, 4);
+      break;
+    case 8:
+      std::memcpy(root->cursor, from, 8);
+      break;
+    default:
+      std::memcpy(root->cursor, from, size);
+  }
   root->cursor += size;
   root->remaining -= size;
   return true;

@@ -12,9 +12,9 @@ transport_stream_t::transport_stream_t() : reader_(kson_frame_reader_new(&dispat
 
 transport_stream_t::~transport_stream_t() { kson_frame_reader_free(reader_); }
 
-bool transport_stream_t::process(std::vector<char> const& bytes) {
-  return kson_frame_reader_feed(reader_, bytes.data(), bytes.size());
-}
+bool transport_stream_t::process(std::vector<char> const& bytes) { return process(bytes.data(), bytes.size()); }
+
+bool transport_stream_t::process(char const* data, size_t size) { return kson_frame_reader_feed(reader_, data, size); }
 
 void transport_stream_t::set_frame_limit(size_t max_length) { kson_frame_reader_limit(reader_, max_length); }
 

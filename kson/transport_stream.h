@@ -20,6 +20,7 @@ class transport_stream_t {
   // Feeds the bytes; on_message runs for every frame they complete, in order. False
   // only when memory or a parser cannot be had; the partial frame is then dropped.
   bool process(std::vector<char> const& bytes);
+  bool process(char const* data, size_t size);
 
   // Receives a parser over one frame's body, not parsed yet; nothing of it may be
   // kept after return.

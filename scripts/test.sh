@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a plain build, an
 # AddressSanitizer + UndefinedBehaviorSanitizer build, a ThreadSanitizer run of the
-# database-thread tests and a bounded fuzzing run of the kson decoder.
+# database-thread tests and a bounded fuzzing run of every fuzz target.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,7 +42,7 @@ if [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzzing"
   CC=clang CXX=clang++ configure_build "$out/fuzz" -DQN_FUZZ=ON -DQN_BENCH=OFF
   cmake --build "$out/fuzz" -j "$jobs" --target qn_fuzz_all
-  bash tests/fuzz/run.sh "$out/fuzz/bin" "${QN_FUZZ_SECONDS:-60}"
+  bash tests/fuzz/run.sh "$out/fuzz/bin" "${QN_FUZZ_SECONDS:-105}"
 fi
 
 echo "== all tests passed"

@@ -75,7 +75,25 @@ void sm_module_msg_t::add_excluded_path(std::string const& path) { excluded_path
 
 void sm_module_msg_t::add_included_path(std::string const& path) { included_paths.push_back(path); }
 
-void sm_module_msg_t::clear() { *this = sm_module_msg_t(); }
+void sm_module_msg_t::clear() {
+  // Field by field, so that a message read again and again keeps its strings' room.
+  type = 0;
+  tag.clear();
+  basedir.clear();
+  serial = 0;
+  path.clear();
+  user.clear();
+  domain.clear();
+  ip.clear();
+  dev = 0;
+  has_dev = false;
+  ino = 0;
+  has_ino = false;
+  op = 0;
+  verdict = 0;
+  excluded_paths.clear();
+  included_paths.clear();
+}
 
 bool sm_module_msg_t::serialize(kson::stream_t& parent) const {
   // Opened through the core so that a parent without room is a false result, not an exception.

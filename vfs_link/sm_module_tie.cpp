@@ -34,6 +34,13 @@ std::string quoted(boost::filesystem::path const& path) {
 
 void debug(std::string const& text) { cf_log(CF_LOG_DEBUG, text); }
 
+// A path that starts with one "/" has the root directory; only other paths take a copy into
+// the path type, which every request would otherwise pay for.
+bool has_root_directory(std::string const& path) {
+  if (!path.empty() && path[0] == '/' && (path.size() == 1 || path[1] != '/')) return true;
+  return boost::filesystem::path(path).has_root_directory();
+}
+
 }  // namespace
 
 constexpr std::size_t sm_module_tie_t::max_frame_body;
@@ -55,6 +62,7 @@ std::shared_ptr<sm_module_tie_t> sm_module_tie_t::create(sm_app_t& app, std::sha
 }
 
 void sm_module_tie_t::start_read() {
+  // Sized once: cutting it to each read's bytes would zero 5 KiB again before every read.
   read_buffer.resize(read_size);
   std::shared_ptr<sm_module_tie_t> self = shared_from_this();
   socket->async_read_some(boost::asio::buffer(read_buffer), [self](boost::system::error_code const& ec,
@@ -66,8 +74,7 @@ void sm_module_tie_t::handle_read(boost::system::error_code const& ec, std::size
     handle_error(ec);
     return;
   }
-  read_buffer.resize(size);
-  if (!process(read_buffer)) {
+  if (!process(read_buffer.data(), size)) {
     // A frame that closed the connection has said what there was to say.
     if (socket->is_open()) close_with_error("failed to process received data");
     return;
@@ -78,7 +85,7 @@ void sm_module_tie_t::handle_read(boost::system::error_code const& ec, std::size
 void sm_module_tie_t::on_message(kson::parser_t& parser) {
   // Frames behind one that closed the connection are not handled.
   if (!socket->is_open()) return;
-  sm_module_msg_t msg;
+  sm_module_msg_t& msg = received;
   if (!msg.deserialize(parser)) {
     close_with_error("failed to deserialize");
   } else if (msg.type == sm_module_msg_t::TYPE_HELLO) {
@@ -93,7 +100,7 @@ void sm_module_tie_t::on_message(kson::parser_t& parser) {
 void sm_module_tie_t::on_hello(sm_module_msg_t const& msg) {
   if (cf_log_threshold <= CF_LOG_DEBUG)
     debug("sm_module_tie_t: tag=\"" + msg.tag + "\" basedir=" + quoted(msg.basedir));
-  if (!basedir.empty() || !boost::filesystem::path(msg.basedir).has_root_directory()) {
+  if (!basedir.empty() || !has_root_directory(msg.basedir)) {
     close_with_error("bad IPC message");
     return;
   }
@@ -126,7 +133,7 @@ void sm_module_tie_t::on_file_event(sm_module_msg_t const& msg) {
     app->file_cache->mark_modified(msg.dev, msg.ino, writer);
     return;
   }
-  if (msg.serial == 0 || !boost::filesystem::path(msg.path).has_root_directory()) {
+  if (msg.serial == 0 || !has_root_directory(msg.path)) {
     close_with_error("bad IPC message");
     return;
   }

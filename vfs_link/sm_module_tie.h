@@ -59,11 +59,12 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
 
   sm_app_t* app;
   std::shared_ptr<socket_t> socket;
-  std::string tag;      // normalised; empty before the hello
-  std::string basedir;  // set by the hello that was accepted
-  std::vector<char> read_buffer;
+  std::string tag;                     // normalised; empty before the hello
+  std::string basedir;                 // set by the hello that was accepted
+  std::vector<char> read_buffer;       // 5120 bytes; each read fills its start
   std::vector<char> pending_output;    // frames queued behind the write under way
   std::vector<char> in_flight_output;  // the write under way; empty when none is
   bool settings_deferred = false;
+  sm_module_msg_t received;  // read into again for every frame, keeping its strings' room
   boost::signals2::scoped_connection settings_slot;
 };

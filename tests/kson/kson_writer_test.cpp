@@ -8,7 +8,6 @@
 #include "tests/kson/kson_bytes.h"
 
 using kson_test::bytes;
-using kson_test::le;
 using kson_test::written;
 
 namespace {
@@ -25,19 +24,11 @@ write_t container(bool object, bool big, int n, write_t put = kson_write_nil) {
   };
 }
 
-std::string times(std::string const& s, int n) {
-  std::string out;
-  while (n-- > 0) out += s;
-  return out;
-}
-
 TEST(kson_writer, values_are_written_byte_exact_and_the_counting_pass_agrees) {
   std::string const s255(255, 'x'), s256(256, 'y');
-  struct row_t {
-    write_t write;
-    std::string expected;
-  };
-  row_t const rows[] = {
+  std::string pairs;
+  for (int i = 0; i < 300; ++i) pairs += bytes("42 01 5a");
+  std::pair<write_t, std::string> const rows[] = {
       {[](kson_writer_t* w) { return kson_write_nil(w) && kson_write_bool(w, true) && kson_write_bool(w, false); },
        "ZTF"},
       {[](kson_writer_t* w) { return kson_write_uint8(w, 0xAB) && kson_write_int8(w, -2); }, bytes("42 ab 42 fe")},
@@ -51,45 +42,31 @@ TEST(kson_writer, values_are_written_byte_exact_and_the_counting_pass_agrees) {
        bytes("73 04 'ab' 00 'c' 73 00")},
       {[&](kson_writer_t* w) { return kson_write_string(w, s255.data(), 255); }, bytes("73 ff") + s255},
       {[&](kson_writer_t* w) { return kson_write_string(w, s256.data(), 256); }, bytes("53 00 01 00 00") + s256},
-      {[](kson_writer_t* w) { return kson_writer_put_count(w, 255) && kson_writer_put_count(w, 256); },
-       bytes("ff 00 01 00 00")},
-      // Containers patch their counts in when they close; a root takes any number of values.
-      {container(false, false, 2), bytes("61 02 'ZZ'")},
+      // Containers patch their counts in when they close; an object counts its pairs.
       {container(false, true, 1), bytes("41 01 00 00 00 'Z'")},
       {container(true, false, 2, container(true, false, 0)), bytes("6f 01 6f 00 6f 00")},
-      {container(true, true, 0), bytes("4f 00 00 00 00")},
       {container(false, false, 255), bytes("61 ff") + std::string(255, 'Z')},
-      {container(true, false, 255, [](kson_writer_t* w) { return kson_write_uint8(w, 1) && kson_write_nil(w); }),
-       bytes("6f ff") + times(bytes("42 01 5a"), 255)},
-      {container(false, true, 300), bytes("41 2c 01 00 00") + std::string(300, 'Z')},
-      {container(true, true, 600), bytes("4f 2c 01 00 00") + std::string(600, 'Z')},
-      {[](kson_writer_t* w) {
-         for (int i = 0; i < 1000; ++i)
-           if (!kson_write_nil(w)) return false;
-         return true;
-       },
-       std::string(1000, 'Z')},
+      {container(true, true, 300, [](kson_writer_t* w) { return kson_write_uint8(w, 1) && kson_write_nil(w); }),
+       bytes("4f 2c 01 00 00") + pairs},
   };
-  for (row_t const& row : rows) {
-    SCOPED_TRACE(&row - rows);
-    EXPECT_EQ(row.expected, written(row.write, 8192));
+  for (auto const& [write, expected] : rows) {
+    SCOPED_TRACE(expected.substr(0, 8));
+    EXPECT_EQ(expected, written(write, 8192));
     kson_writer_t* counter = kson_writer_new();
-    ASSERT_TRUE(row.write(counter));
-    EXPECT_EQ(row.expected.size(), kson_writer_size(counter));
+    ASSERT_TRUE(write(counter));
+    EXPECT_EQ(expected.size(), kson_writer_size(counter));
     kson_writer_close(counter);
   }
 }
 
-TEST(kson_writer, short_forms_refuse_a_256th_item_or_key) {
+TEST(kson_writer, short_forms_refuse_a_256th_item_or_key_and_objects_an_odd_count) {
+  for (bool big : {false, true}) EXPECT_EQ("<failed>", written(container(true, big, 1))) << big;
   EXPECT_EQ("<failed>", written(container(false, false, 256)));
-  EXPECT_EQ("<failed>", written(container(true, false, 256, [](kson_writer_t* w) {
-              return kson_write_uint8(w, 1) && kson_write_nil(w);
-            })));
   bool key_refused = false;  // the key itself is refused, not only its value
-  written(container(true, false, 256, [&](kson_writer_t* w) {
-    if (kson_write_uint8(w, 1)) return kson_write_nil(w);
-    return !(key_refused = true);
-  }));
+  EXPECT_EQ("<failed>", written(container(true, false, 256, [&](kson_writer_t* w) {
+              if (kson_write_uint8(w, 1)) return kson_write_nil(w);
+              return !(key_refused = true);
+            })));
   EXPECT_TRUE(key_refused);
   // Without this the parent would announce 255 items while holding 256.
   for (bool counting : {false, true}) {
@@ -111,36 +88,17 @@ TEST(kson_writer, a_put_that_does_not_fit_copies_nothing_but_earlier_puts_stay) 
   EXPECT_TRUE(kson_write_nil(root));
   EXPECT_FALSE(kson_write_uint64(root, 0x0101010101010101ull));  // the marker stays, the payload does not
   EXPECT_EQ(std::string("ZL...."), std::string(buffer, 6));
-  EXPECT_TRUE(kson_write_uint16(root, 0x0201));
-  EXPECT_TRUE(kson_write_nil(root));
+  EXPECT_TRUE(kson_write_uint16(root, 0x0201) && kson_write_nil(root));
   EXPECT_FALSE(kson_write_nil(root));
   EXPECT_EQ(6u, kson_writer_size(root));
   EXPECT_EQ(bytes("'ZLi' 01 02 'Z'"), std::string(buffer, 6));
   kson_writer_close(root);
 }
 
-TEST(kson_writer, odd_object_close_fails_over_a_buffer_but_not_when_counting) {
-  for (bool big : {false, true}) {
-    char buffer[16];
-    kson_writer_t* root = kson_writer_new_buffer(buffer, sizeof buffer);
-    kson_writer_t* o = kson_writer_open_object(root, big);
-    ASSERT_TRUE(kson_write_uint8(o, 1));
-    EXPECT_FALSE(kson_writer_close(o));
-    EXPECT_EQ(bytes(big ? "4f 00 01 00 00" : "6f 00"), std::string(buffer, big ? 5 : 2));  // the placeholder stays
-    kson_writer_close(root);
-    kson_writer_t* counter = kson_writer_new();
-    o = kson_writer_open_object(counter, big);
-    ASSERT_TRUE(kson_write_uint8(o, 1));
-    EXPECT_TRUE(kson_writer_close(o));
-    kson_writer_close(counter);
-  }
-}
-
 TEST(kson_writer, lengths_beyond_32_bits_fail_instead_of_being_cut) {
   char byte = 0;
   kson_writer_t* counter = kson_writer_new();  // a counting root never reads the bytes
   EXPECT_FALSE(kson_write_string(counter, &byte, size_t{1} << 32));
-  EXPECT_FALSE(kson_writer_put_count(counter, size_t{1} << 32));
   EXPECT_TRUE(kson_write_string(counter, &byte, 0xFFFFFFFFu));
   EXPECT_EQ(size_t{5} + 0xFFFFFFFFu, kson_writer_size(counter));
   kson_writer_close(counter);

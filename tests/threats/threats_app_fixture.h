@@ -36,8 +36,10 @@ class threats_app_test : public ::testing::Test {
     return std::count_if(lines.begin(), lines.end(), [&](std::string const& l) { return !l.rfind(prefix, 0); });
   }
 
-  void configure(bool suspended = false) {
+  // `settings`: more of them in protobuf text format.
+  void configure(bool suspended = false, std::string const& settings = "") {
     qn::SMBGardixConfig config;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(settings, &config)) << settings;
     config.set_samba_chroot_dir(db.sandbox().string());
     config.set_smb_socket_path("vfs.sock");
     config.mutable_actual_log()->set_type(qn::Log::AUTO);  // the captured log stays
