@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <fstream>
@@ -20,17 +19,14 @@
 #include "tests/fuzz/message_check.h"
 
 // Holds the share folder "share" with "file.txt"; removed at exit. Made once per process, with
-// the log sink: the daemon's lines go to /dev/null (or the file named by QN_FUZZ_LOG) instead
-// of piling up in the start-up buffer.
+// the log sink: the daemon's lines go to /dev/null instead of piling up in the start-up buffer.
 inline std::string const& fuzz_box() {
   static std::string const& box = []() -> std::string const& {
     char name[] = "/tmp/qn-fuzz.XXXXXX";
     FUZZ_CHECK(::mkdtemp(name) && boost::filesystem::create_directory(std::string(name) + "/share"));
     std::ofstream(std::string(name) + "/share/file.txt") << "data";
     std::atexit([] { boost::filesystem::remove_all(fuzz_box()); });
-    char const* log = std::getenv("QN_FUZZ_LOG");
-    cf_set_log(
-        std::make_shared<cf_file_log_t>(::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0600), true));
+    cf_set_log(std::make_shared<cf_file_log_t>(::open("/dev/null", O_WRONLY), true));
     cf_install_protobuf_log_handler();
     return *new std::string(name);
   }();
@@ -46,8 +42,8 @@ inline std::string fuzz_confine(std::string const& path) {
 }
 
 inline std::string fuzz_frame(std::string const& body) {
-  return std::string{char(body.size()), char(body.size() >> 8), char(body.size() >> 16), char(body.size() >> 24)} +
-         body;
+  size_t const n = body.size();
+  return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + body;
 }
 
 // A message from ConfigD, given as text; the uid of GET_FCHECK_RESPONSE is added.
@@ -67,19 +63,16 @@ inline int fuzz_socket(std::string const& path, bool listen) {
   return fd;
 }
 
-class fuzz_app_t {
- public:
+struct fuzz_app_t {
   // Unless `configured` is false: the sandbox as chroot folder and "vfs.sock" as the modules'
   // socket, a cache, alert files, blocking and delayed actions, an entry of its own for share
   // "Share_B"; and whatever the daemon says to ConfigD is answered with `fcheck_answer`, at
   // first the path of a socket in the sandbox whose connections are accepted into `fcheck`.
   explicit fuzz_app_t(bool configured) {
-    static int const listener = fuzz_socket(fuzz_box() + "/fc.sock", true);
     cf_log_threshold = CF_LOG_DEBUG;
     int pair[2];
     FUZZ_CHECK(!::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) && !::fcntl(pair[0], F_SETFL, O_NONBLOCK));
     fds.push_back(configd = pair[0]);
-    fcheck_listener = listener;
     app = std::make_unique<sm_app_t>(pair[1]);
     if (!configured) return;
     fcheck_answer = fuzz_configd_body("tag: GET_FCHECK_RESPONSE socket_path: '" + fuzz_box() + "/fc.sock'");
@@ -110,20 +103,23 @@ class fuzz_app_t {
   // Runs whatever is ready until nothing is, playing ConfigD's and the file checker's part. An
   // answer that finds no request waiting is dropped by the daemon.
   void pump() {
-    for (int round = 0; round < 1000; ++round) {
+    static int const listener = fuzz_socket(fuzz_box() + "/fc.sock", true);
+    for (int round = 0, ran = 1; ran && round < 1000; ++round) {
       app->io_context.restart();
-      std::size_t ran = app->io_context.poll();
+      ran = app->io_context.poll();
       char chunk[4096];
       if (::recv(configd, chunk, sizeof chunk, 0) > 0 && !fcheck_answer.empty())
         ran += ::send(configd, fuzz_frame(fcheck_answer).data(), 4 + fcheck_answer.size(), MSG_NOSIGNAL) > 0;
-      for (int fd; (fd = ::accept4(fcheck_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++ran)
+      for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++ran)
         fds.push_back(fd), fcheck.push_back(fd);
-      if (!ran) return;
     }
   }
 
+  // Adds a connection to the modules' socket, closed with the rest.
+  int module() { return fds.emplace_back(fuzz_socket(fuzz_box() + "/vfs.sock", false)); }
+
   std::unique_ptr<sm_app_t> app;
-  int configd, fcheck_listener;
+  int configd;
   std::string fcheck_answer;
   std::vector<int> fcheck;  // the file checker's ends, in the order the daemon connected
   std::vector<int> fds;     // the harness's own, closed after the daemon

@@ -9,36 +9,29 @@
 
 #include "tests/fuzz/app_harness.h"
 
-namespace {
-
-std::string confined(std::string const& body) {
-  qn::Configd2SMBGardixMessage message;
-  if (!message.ParsePartialFromString(body)) return body;
-  if (message.has_socket_path()) message.set_socket_path(fuzz_confine(message.socket_path()));
-  if (message.has_config()) {
-    qn::SMBGardixConfig& config = *message.mutable_config();
-    // An empty chroot folder stands for the root.
-    config.set_samba_chroot_dir(fuzz_confine(config.samba_chroot_dir().empty() ? "/" : config.samba_chroot_dir()));
-    config.set_smb_socket_path(fuzz_confine(config.smb_socket_path()));
-    // Without a log entry, or without its type, the daemon logs to syslog.
-    qn::Log& log = *config.mutable_actual_log();
-    if (log.type() != qn::Log::AUTO) log.set_type(qn::Log::FILE), log.set_path("/dev/null");
-  }
-  return message.SerializePartialAsString();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   fuzz_app_t fuzz(false);
   int code = 0;
   try {
-    while (size >= 2) {
-      size_t const n = std::min<size_t>(data[0] | data[1] << 8, size - 2);
-      std::string const body(data + 2, data + 2 + n);
-      fuzz.feed(fuzz.configd, n ? fuzz_frame(confined(body)) : std::string(4, '\0'));
-      data += 2 + n;
-      size -= 2 + n;
+    for (size_t n; size >= 2; data += 2 + n, size -= 2 + n) {
+      n = std::min<size_t>(data[0] | data[1] << 8, size - 2);
+      std::string body(data + 2, data + 2 + n);
+      qn::Configd2SMBGardixMessage message;
+      if (message.ParsePartialFromString(body)) {
+        if (message.has_socket_path()) message.set_socket_path(fuzz_confine(message.socket_path()));
+        if (message.has_config()) {
+          qn::SMBGardixConfig& config = *message.mutable_config();
+          // An empty chroot folder stands for the root.
+          config.set_samba_chroot_dir(
+              fuzz_confine(config.samba_chroot_dir().empty() ? "/" : config.samba_chroot_dir()));
+          config.set_smb_socket_path(fuzz_confine(config.smb_socket_path()));
+          // Without a log entry, or without its type, the daemon logs to syslog.
+          qn::Log& log = *config.mutable_actual_log();
+          if (log.type() != qn::Log::AUTO) log.set_type(qn::Log::FILE), log.set_path("/dev/null");
+        }
+        body = message.SerializePartialAsString();
+      }
+      fuzz.feed(fuzz.configd, n ? fuzz_frame(body) : std::string(4, '\0'));
     }
     ::shutdown(fuzz.configd, SHUT_WR);
     fuzz.pump();

@@ -13,8 +13,8 @@
 namespace {
 
 template <class Enum>
-Enum pick(FuzzedDataProvider& in, google::protobuf::EnumDescriptor const* type) {
-  return static_cast<Enum>(type->value(in.ConsumeIntegralInRange(0, type->value_count() - 1))->number());
+Enum pick(FuzzedDataProvider& in, google::protobuf::EnumDescriptor const* (*type)()) {
+  return static_cast<Enum>(type()->value(in.ConsumeIntegralInRange(0, type()->value_count() - 1))->number());
 }
 
 void fill_report(FuzzedDataProvider& in, qn::ScanReport& report, int depth) {
@@ -22,20 +22,20 @@ void fill_report(FuzzedDataProvider& in, qn::ScanReport& report, int depth) {
   std::string const object =
       fuzz_box() + (shape & 1 ? "/share/file.txt" : "/share/missing") + std::string("\0x", shape & 2 ? 2 : 0);
   report.set_object(depth ? in.ConsumeBytesAsString(shape & 7) : shape & 4 ? "" : object);
-  if (shape & 8) report.set_error(pick<qn::ScanError>(in, qn::ScanError_descriptor()));
+  if (shape & 8) report.set_error(pick<qn::ScanError>(in, qn::ScanError_descriptor));
   if (shape & 16) report.mutable_archive()->set_name(in.ConsumeBytesAsString(3));
-  if (shape & 16) report.mutable_archive()->set_type(pick<qn::ArchiveType>(in, qn::ArchiveType_descriptor()));
+  if (shape & 16) report.mutable_archive()->set_type(pick<qn::ArchiveType>(in, qn::ArchiveType_descriptor));
   if (shape & 32 && depth < 2) fill_report(in, *report.add_item(), depth + 1);
   for (int i = shape >> 6; i > 0; --i) report.add_virus()->set_name(in.ConsumeBytesAsString(2));
-  for (qn::Virus& virus : *report.mutable_virus()) virus.set_type(pick<qn::VirusType>(in, qn::VirusType_descriptor()));
+  for (qn::Virus& virus : *report.mutable_virus()) virus.set_type(pick<qn::VirusType>(in, qn::VirusType_descriptor));
 }
 
-std::string build(FuzzedDataProvider& in, fc::ServerMessage::ServerMessageTag tag) {
+std::string build(FuzzedDataProvider& in, int tag) {
   uint8_t const fields = in.ConsumeIntegral<uint8_t>();
   fc::ServerMessage msg;
-  if (!(fields & 128)) msg.set_tag(tag);
+  if (!(fields & 128)) msg.set_tag(static_cast<fc::ServerMessage::ServerMessageTag>(tag));
   if (fields & 1) msg.set_serial(in.ConsumeIntegral<uint8_t>());
-  if (fields & 2) msg.mutable_error()->set_code(pick<qn::ErrorCode>(in, qn::ErrorCode_descriptor()));
+  if (fields & 2) msg.mutable_error()->set_code(pick<qn::ErrorCode>(in, qn::ErrorCode_descriptor));
   if (fields & 4) fill_report(in, *msg.mutable_scan_report(), 0);
   if (fields & 8) msg.set_threat_id(in.ConsumeIntegral<int8_t>());
   if (fields & 16) msg.set_history_id(in.ConsumeIntegral<uint8_t>());
@@ -44,10 +44,11 @@ std::string build(FuzzedDataProvider& in, fc::ServerMessage::ServerMessageTag ta
   return fields & 64 ? body + in.ConsumeBytesAsString(in.ConsumeIntegral<uint8_t>()) : body;
 }
 
-std::string module_frame(uint32_t type, uint32_t op, uint32_t serial, uint64_t id) {
+// A hello (serial 0) or an open or read request for the share's file.
+std::string module_frame(uint32_t op, uint32_t serial, uint64_t id) {
   sm_module_msg_t msg;
-  msg.type = type, msg.op = op, msg.serial = serial, msg.tag = "Share_B", msg.basedir = "/share";
-  msg.path = "/share/file.txt", msg.dev = msg.ino = id, msg.has_dev = msg.has_ino = type == msg.TYPE_FILE_EVENT;
+  msg.type = serial ? msg.TYPE_FILE_EVENT : msg.TYPE_HELLO, msg.op = op, msg.serial = serial, msg.tag = "Share_B";
+  msg.basedir = "/share", msg.path = "/share/file.txt", msg.dev = msg.ino = id, msg.has_dev = msg.has_ino = serial;
   std::vector<char> out;
   FUZZ_CHECK(kson::transport_stream_t::serialize(msg, out));
   return std::string(out.begin(), out.end());
@@ -57,11 +58,9 @@ std::string module_frame(uint32_t type, uint32_t op, uint32_t serial, uint64_t i
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   fuzz_app_t fuzz(true);
-  int const module = fuzz_socket(fuzz_box() + "/vfs.sock", false);
-  fuzz.fds.push_back(module);
-  fuzz.feed(module, module_frame(sm_module_msg_t::TYPE_HELLO, 0, 0, 0) +
-                        module_frame(sm_module_msg_t::TYPE_FILE_EVENT, sm_module_msg_t::OP_OPEN, 7, 2) +
-                        module_frame(sm_module_msg_t::TYPE_FILE_EVENT, sm_module_msg_t::OP_READ, 8, 3));
+  int const module = fuzz.module();
+  fuzz.feed(module, module_frame(0, 0, 0) + module_frame(sm_module_msg_t::OP_OPEN, 7, 2) +
+                        module_frame(sm_module_msg_t::OP_READ, 8, 3));
   FUZZ_CHECK(fuzz.fcheck.size() == 2);
 
   // Choices come from the end of the input, byte strings from its front.
@@ -71,11 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     int const tag = in.ConsumeIntegralInRange(0, tags->value_count() + 1);
     int const link = fuzz.fcheck[fuzz.fcheck.size() - 1 - in.ConsumeBool()];
     if (tag < tags->value_count())
-      fuzz.feed(link,
-                fuzz_frame(build(in, static_cast<fc::ServerMessage::ServerMessageTag>(tags->value(tag)->number()))));
+      fuzz.feed(link, fuzz_frame(build(in, tags->value(tag)->number())));
     else
-      fuzz.feed(module, module_frame(sm_module_msg_t::TYPE_FILE_EVENT, sm_module_msg_t::OP_OPEN,
-                                     in.ConsumeIntegral<uint8_t>(), 4));
+      fuzz.feed(module, module_frame(sm_module_msg_t::OP_OPEN, in.ConsumeIntegral<uint8_t>(), 4));
   }
   fuzz.pump();
   ::unlink((fuzz_box() + "/share/file.txt" + sm_threat_handler_t::alert_suffix).c_str());

@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   std::shared_ptr<qn::RemoteUser> none;
   fuzz.app->file_cache->is_clean(1, 1, none);
   fuzz.app->file_cache->store_check_result(1, 1, true, sm_clock_t::steady::now());
-  int const module = fuzz_socket(fuzz_box() + "/vfs.sock", false);
-  fuzz.fds.push_back(module);
+  int const module = fuzz.module();
 
   size_t const piece = (data[0] + 1) * 16;
   for (size_t pos = 1; pos < size; pos += piece)

@@ -2,25 +2,19 @@
 // Golden bytes for the kson and VFS-module message tests.
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-
-#include "kson/kson_writer.h"
 
 namespace kson_test {
 
 // Hex bytes separated by blanks; a quoted word ('abc') stands for its own characters.
 inline std::string bytes(std::string const& text) {
   std::string out;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == ' ') continue;
+  for (std::size_t at = 0, end; at < text.size(); ++at) {
     if (text[at] == '\'') {
-      std::size_t const end = text.find('\'', at + 1);
-      out += text.substr(at + 1, end - at - 1);
+      out += text.substr(at + 1, (end = text.find('\'', at + 1)) - at - 1);
       at = end;
-    } else {
-      out.push_back(static_cast<char>(std::strtoul(text.substr(at, 2).c_str(), nullptr, 16)));
-      ++at;
+    } else if (text[at] != ' ') {
+      out.push_back(static_cast<char>(std::stoi(text.substr(at++, 2), nullptr, 16)));
     }
   }
   return out;
@@ -34,16 +28,5 @@ inline std::string le(uint64_t value, int width) {
 
 // A frame: the 4-byte length, then the body.
 inline std::string frame(std::string const& body) { return le(body.size(), 4) + body; }
-
-// Runs write on a buffer root and returns the bytes written, or "<failed>".
-template <typename Write>
-std::string written(Write write, size_t capacity = 4096) {
-  std::string buffer(capacity, '\0');
-  kson_writer_t* root = kson_writer_new_buffer(&buffer[0], buffer.size());
-  bool ok = write(root);
-  buffer.resize(kson_writer_size(root));
-  kson_writer_close(root);
-  return ok ? buffer : std::string("<failed>");
-}
 
 }  // namespace kson_test

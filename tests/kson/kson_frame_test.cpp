@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "kson/stream.h"
-#include "kson/transport_stream.h"
 #include "tests/kson/kson_bytes.h"
 
 using kson_test::bytes;
@@ -77,45 +74,6 @@ TEST(kson_frame_reader, empty_frames_are_dropped_malformed_ones_still_delivered)
     EXPECT_EQ((std::vector<std::string>{"Z", "<4>", "<4>", "F"}), feed(stream, cuts));
   std::string const long_frame = bytes("02 01 00 00") + std::string(0x0102, 'T');  // 258 bytes
   EXPECT_EQ(std::vector<std::string>{}, feed(long_frame.substr(0, long_frame.size() - 1), {}));
-}
-
-TEST(kson_frame_reader, partial_body_is_freed_with_the_reader_only_the_leak_sanitizer_sees_it) {
-  kson_frame_reader_t* reader = kson_frame_reader_new(&collect, nullptr);
-  std::string const partial = le(100, 4) + "abc";
-  ASSERT_TRUE(kson_frame_reader_feed(reader, partial.data(), partial.size()));
-  EXPECT_EQ(3u, reader->body_received);
-  kson_frame_reader_free(reader);
-}
-
-struct throwing_stream_t : kson::transport_stream_t {
-  void on_message(kson::parser_t&) override {
-    ++seen;
-    throw std::runtime_error("stop");
-  }
-  int seen = 0;
-};
-
-TEST(kson_transport_stream, an_exception_from_on_message_leaves_process_only_the_leak_sanitizer_sees_a_lost_frame) {
-  throwing_stream_t s;
-  std::string const stream = le(100, 4) + std::string(100, 'Z') + frame("T");  // the first in a body of its own
-  EXPECT_TRUE(s.process(std::vector<char>(stream.begin(), stream.begin() + 50)));
-  EXPECT_THROW(s.process(std::vector<char>(stream.begin() + 50, stream.end())), std::runtime_error);
-  EXPECT_EQ(1, s.seen);
-}
-
-// An object with a key and no value: the measuring pass takes it, the writing pass does not.
-struct odd_object_t : kson::serializable_t {
-  bool serialize(kson::stream_t& parent) const override {
-    kson::stream_t object(parent, true, false);
-    return object.write_nil() && object.close();
-  }
-  bool deserialize(kson::parser_t&) override { return false; }
-};
-
-TEST(kson_transport_stream, serialize_refused_in_the_writing_pass_leaves_the_output_as_it_was) {
-  std::vector<char> out{'x'};
-  EXPECT_FALSE(kson::transport_stream_t::serialize(odd_object_t(), out));
-  EXPECT_EQ(std::vector<char>{'x'}, out);
 }
 
 }  // namespace

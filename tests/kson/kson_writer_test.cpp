@@ -3,16 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 
 #include "tests/kson/kson_bytes.h"
 
 using kson_test::bytes;
-using kson_test::written;
 
 namespace {
 
 using write_t = std::function<bool(kson_writer_t*)>;
+
+// Runs write on a buffer root, or on a counting one when capacity is 0; the bytes written (as many
+// zeros when counting), or "<failed>".
+std::string written(write_t const& write, size_t capacity = 8192) {
+  std::string buffer(capacity, '\0');
+  kson_writer_t* root = capacity ? kson_writer_new_buffer(&buffer[0], capacity) : kson_writer_new();
+  bool const ok = write(root);
+  buffer.resize(kson_writer_size(root));
+  kson_writer_close(root);
+  return ok ? buffer : "<failed>";
+}
 
 // n values written by put into a new container; the close's result counts.
 write_t container(bool object, bool big, int n, write_t put = kson_write_nil) {
@@ -50,12 +59,8 @@ TEST(kson_writer, values_are_written_byte_exact_and_the_counting_pass_agrees) {
        bytes("4f 2c 01 00 00") + pairs},
   };
   for (auto const& [write, expected] : rows) {
-    SCOPED_TRACE(expected.substr(0, 8));
-    EXPECT_EQ(expected, written(write, 8192));
-    kson_writer_t* counter = kson_writer_new();
-    ASSERT_TRUE(write(counter));
-    EXPECT_EQ(expected.size(), kson_writer_size(counter));
-    kson_writer_close(counter);
+    EXPECT_EQ(expected, written(write)) << expected.substr(0, 8);
+    EXPECT_EQ(std::string(expected.size(), '\0'), written(write, 0)) << expected.substr(0, 8);
   }
 }
 
@@ -68,17 +73,21 @@ TEST(kson_writer, short_forms_refuse_a_256th_item_or_key_and_objects_an_odd_coun
               return !(key_refused = true);
             })));
   EXPECT_TRUE(key_refused);
-  // Without this the parent would announce 255 items while holding 256.
-  for (bool counting : {false, true}) {
-    std::string buffer(1024, '\0');
-    kson_writer_t* root = counting ? kson_writer_new() : kson_writer_new_buffer(&buffer[0], buffer.size());
-    kson_writer_t* a = kson_writer_open_array(root, false);
-    for (int i = 0; i < 255; ++i) ASSERT_TRUE(kson_write_nil(a));
-    kson_writer_t* inner = kson_writer_open_array(a, false);
-    ASSERT_NE(nullptr, inner);
-    EXPECT_FALSE(kson_writer_close(inner)) << counting;
-    EXPECT_EQ(counting, kson_writer_close(a));  // over a buffer the parent refuses its 256 items too
-    kson_writer_close(root);
+  // Without this the parent would announce 255 items while holding 256; over a buffer the parent
+  // refuses its 256 items itself too.
+  for (size_t capacity : {1024, 0}) {
+    bool inner_closed = true, outer_closed = true;
+    written(
+        [&](kson_writer_t* root) {
+          kson_writer_t* a = kson_writer_open_array(root, false);
+          for (int i = 0; i < 255; ++i) kson_write_nil(a);
+          inner_closed = kson_writer_close(kson_writer_open_array(a, false));
+          outer_closed = kson_writer_close(a);
+          return true;
+        },
+        capacity);
+    EXPECT_FALSE(inner_closed) << capacity;
+    EXPECT_EQ(capacity == 0, outer_closed) << capacity;
   }
 }
 

@@ -13,10 +13,11 @@
 
 namespace {
 
-// The stand-in with `args`, starting the daemon of this build.
-std::unique_ptr<configd_peer_t> start(std::vector<std::string> args) {
+// The stand-in with `args`, starting `daemon`.
+std::unique_ptr<configd_peer_t> start(std::vector<std::string> args,
+                                      std::string const& daemon = QN_BIN_DIR "/quarn-smbgardix") {
   args.insert(args.begin(), QN_BIN_DIR "/configd-stub");
-  args.insert(args.end(), {"--daemon", QN_BIN_DIR "/quarn-smbgardix"});
+  args.insert(args.end(), {"--daemon", daemon});
   return std::unique_ptr<configd_peer_t>(new configd_peer_t(args, nullptr));
 }
 
@@ -47,15 +48,16 @@ TEST(configd_stub, answers_prints_forwards_and_pushes) {
 TEST(configd_stub, refuses_bad_settings_before_starting_the_daemon) {
   test_sandbox_t box;
   std::string const missing = box.file("missing.conf"), bad = box.write("bad.conf", "log_level: NO_SUCH_LEVEL\n");
-  for (auto const& c : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{}, "--config"},
-           {{"--config", missing}, "configd-stub: cannot read " + missing},
-           {{"--config", bad}, "configd-stub: " + bad + " is no qn.SMBGardixConfig in text format"},
-           {{"--config", missing, "--fd", "2"}, "configd-stub: --fd must be at least 3"},
-           {{"--config", missing, "--fd", "1000000000"}, "configd-stub: --fd must be at least 3"}}) {
-    auto stub = start(c.first);
-    EXPECT_EQ(2, stub->wait()) << c.second;
-    EXPECT_NE(std::string::npos, stub->log().find(c.second)) << stub->log();
+  std::pair<std::vector<std::string>, std::string> const cases[] = {
+      {{}, "--config"},
+      {{"--config", missing}, "configd-stub: cannot read " + missing},
+      {{"--config", bad}, "configd-stub: " + bad + " is no qn.SMBGardixConfig in text format"},
+      {{"--config", missing, "--fd", "2"}, "configd-stub: --fd must be at least 3"},
+      {{"--config", missing, "--fd", "1000000000"}, "configd-stub: --fd must be at least 3"}};
+  for (auto const& [args, line] : cases) {
+    auto stub = start(args);
+    EXPECT_EQ(2, stub->wait()) << line;
+    EXPECT_NE(std::string::npos, stub->log().find(line)) << stub->log();
     EXPECT_EQ(std::string::npos, stub->log().find("Notice: SMBGardix ")) << "the daemon must not run";
   }
 }
@@ -63,12 +65,10 @@ TEST(configd_stub, refuses_bad_settings_before_starting_the_daemon) {
 // A daemon that drops its end of the link early still gets the signals until it exits.
 TEST(configd_stub, forwards_signals_until_the_daemon_exits) {
   test_sandbox_t box;
-  std::string const config = box.write("smbgardix.conf", "");
   std::string const daemon =
       box.write("daemon.sh", "#!/bin/sh\nexec 3>&-\ntrap 'exit 7' TERM\necho closed\nwhile :; do sleep 0.01; done\n");
   ::chmod(daemon.c_str(), 0700);
-  auto stub = std::unique_ptr<configd_peer_t>(
-      new configd_peer_t({QN_BIN_DIR "/configd-stub", "--config", config, "--daemon", daemon}, nullptr));
+  auto stub = start({"--config", box.write("smbgardix.conf", "")}, daemon);
   EXPECT_EQ("closed", stub->next_line());
   stub->signal(SIGINT);
   EXPECT_EQ(7, stub->wait());

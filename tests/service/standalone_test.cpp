@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <pwd.h>
@@ -33,36 +34,40 @@ std::string base64(std::string const& raw) {
   return text;
 }
 
-TEST(standalone, answers_and_statuses) {
+TEST(standalone, answers_and_statuses_also_into_a_closed_pipe) {
   std::string const help =
       "Command line options:\n"
       "  -h [ --help ]         print help message and exit\n"  // dump-app-info is left out
       "  -v [ --version ]      print version and exit\n\n";
-  struct case_t {
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;  // one Error line, no exit line: the threshold is Error
-    int status;
+  std::string const cannot = "Cannot run standalone. See quarn-smbgardix(1) for details.\n";
+  std::string const unknown = "Error: unrecognised option '--nosuch'\n";
+  // arguments, output, one Error line and no exit line (the threshold is Error), status
+  std::tuple<std::vector<std::string>, std::string, std::string, int> const cases[] = {
+      {{}, cannot, "", 1},
+      {{"stray"}, cannot, "", 1},
+      {{"-h", "--version"}, help, "", 0},
+      {{"--version", "--HELP"}, help, "", 0},
+      {{"-vh"}, help, "", 0},
+      {{"--dump-app-info", "--help"}, help, "", 0},
+      {{"--nosuch"}, "", unknown, 125},
+      {{"--version", "--nosuch"}, "", unknown, 125},
+      {{"--dump-app-info=yes"}, "", "Error: option '--dump-app-info' does not take any arguments\n", 125},
+      {{"-vx"}, "", "Error: unrecognised option '-vx'\n", 125},
   };
-  for (case_t const& c : std::vector<case_t>{
-           {{}, "Cannot run standalone. See quarn-smbgardix(1) for details.\n", "", 1},
-           {{"stray"}, "Cannot run standalone. See quarn-smbgardix(1) for details.\n", "", 1},
-           {{"-h", "--version"}, help, "", 0},
-           {{"--version", "--HELP"}, help, "", 0},
-           {{"-vh"}, help, "", 0},
-           {{"--dump-app-info", "--help"}, help, "", 0},
-           {{"--nosuch"}, "", "Error: unrecognised option '--nosuch'\n", 125},
-           {{"--version", "--nosuch"}, "", "Error: unrecognised option '--nosuch'\n", 125},
-           {{"--help=1"}, "", "Error: option '--help' does not take any arguments\n", 125},
-           {{"--dump-app-info=yes"}, "", "Error: option '--dump-app-info' does not take any arguments\n", 125},
-           {{"-vx"}, "", "Error: unrecognised option '-vx'\n", 125},
-       }) {
-    std::string const name = c.args.empty() ? "(none)" : c.args.back();
-    test_run_t const r = run(c.args);
-    EXPECT_EQ(c.out, r.out) << name;
-    EXPECT_EQ(c.err, r.err) << name;
-    EXPECT_EQ(c.status, r.status) << name;
+  for (auto const& [args, out, err, status] : cases) {
+    test_run_t const r = run(args);
+    EXPECT_EQ(out + "|" + err + "|" + std::to_string(status), r.out + "|" + r.err + "|" + std::to_string(r.status))
+        << testing::PrintToString(args);
   }
+  // Output nobody reads any more changes no status.
+  test_run_t const r = run_child([] {
+    int p[2];
+    if (::pipe(p) != 0 || ::close(p[0]) != 0 || ::dup2(p[1], 1) < 0) ::_exit(98);
+    ::unsetenv("COM_QUARN_MONITOR");
+    ::execl(binary.c_str(), binary.c_str(), "--help", static_cast<char*>(nullptr));
+    ::_exit(97);
+  });
+  EXPECT_EQ(0, r.status) << r.err;
 }
 
 TEST(standalone, version_and_app_info_through_a_symbolic_link) {
@@ -85,18 +90,6 @@ TEST(standalone, version_and_app_info_through_a_symbolic_link) {
             r.out);
   EXPECT_EQ("", r.err);
   EXPECT_EQ(0, r.status);
-}
-
-// Output nobody reads any more changes no status.
-TEST(standalone, help_into_a_closed_pipe_keeps_its_status) {
-  test_run_t const r = run_child([] {
-    int p[2];
-    if (::pipe(p) != 0 || ::close(p[0]) != 0 || ::dup2(p[1], 1) < 0) ::_exit(98);
-    ::unsetenv("COM_QUARN_MONITOR");
-    ::execl(binary.c_str(), binary.c_str(), "--help", static_cast<char*>(nullptr));
-    ::_exit(97);
-  });
-  EXPECT_EQ(0, r.status) << r.err;
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ class test_child_t {
   test_child_t(test_child_t const&) = delete;
   test_child_t& operator=(test_child_t const&) = delete;
 
-  pid_t pid() const { return child; }
   void signal(int signal_number);
   // The next line of standard output without its line feed; empty once the output ended.
   std::string next_line();

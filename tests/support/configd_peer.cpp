@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <gtest/gtest.h>
+
+#include "framework/util/cf_io.h"
 
 configd_peer_t::configd_peer_t() {
   int pair[2];
@@ -29,15 +32,10 @@ configd_peer_t::configd_peer_t(std::vector<std::string> argv, char const* monito
 
 configd_peer_t::~configd_peer_t() {
   child.reset();
-  for (int fd : {socket_fd, other_fd})
-    if (fd >= 0) ::close(fd);
+  for (int fd : {socket_fd, other_fd}) ::close(fd);  // -1 for one taken or closed
 }
 
-int configd_peer_t::take_other_end() {
-  int const fd = other_fd;
-  other_fd = -1;
-  return fd;
-}
+int configd_peer_t::take_other_end() { return std::exchange(other_fd, -1); }
 
 // Up to `size` bytes, fewer only at the end of the stream; -1 after a stall.
 long configd_peer_t::fill(char* data, std::size_t size) {
@@ -67,8 +65,7 @@ std::string configd_peer_t::read(std::size_t size) {
 
 qn::SMBGardix2ConfigdMessage configd_peer_t::receive() {
   qn::SMBGardix2ConfigdMessage message;
-  std::string const header = read(4);
-  if (header.size() != 4) return message;
+  std::string const header = read(4) + std::string(4, '\0');  // zeros after a failed read
   std::uint32_t n = 0;
   for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(header[i]);
   if (!message.ParseFromString(read(n))) ADD_FAILURE() << "a frame that does not parse";
@@ -98,25 +95,16 @@ bool configd_peer_t::at_end() {
 void configd_peer_t::send(qn::Configd2SMBGardixMessage const& message) { send_raw(frame(message.SerializeAsString())); }
 
 void configd_peer_t::send_raw(std::string const& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t const put = ::write(socket_fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    ASSERT_GT(put, 0) << std::strerror(errno);
-    done += static_cast<std::size_t>(put);
-  }
+  boost::system::error_code ec;
+  cf_write_all(socket_fd, bytes.data(), bytes.size(), ec);
+  EXPECT_FALSE(ec) << ec.message();
 }
 
-void configd_peer_t::close_socket() {
-  if (socket_fd >= 0) ::close(socket_fd);
-  socket_fd = -1;
-}
+void configd_peer_t::close_socket() { ::close(std::exchange(socket_fd, -1)); }
 
 std::string configd_peer_t::frame(std::string const& body) {
-  std::uint32_t const n = static_cast<std::uint32_t>(body.size());
-  std::string out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xff));
-  return out + body;
+  std::size_t const n = body.size();
+  return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + body;
 }
 
 qn::Configd2SMBGardixMessage configd_peer_t::config_response(std::uint32_t revision, qn::SMBGardixConfig const& config,

@@ -44,7 +44,6 @@ class configd_peer_t {
   void close_socket();
 
   // The program started by the second constructor.
-  test_child_t& program() { return *child; }
   void signal(int signal_number) { child->signal(signal_number); }
   std::string next_line() { return child->next_line(); }
   int wait() { return child->wait(); }

@@ -20,8 +20,6 @@ test_sandbox_t::~test_sandbox_t() {
 
 std::string test_sandbox_t::write(std::string const& name, std::string const& content) const {
   std::string const path = file(name);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+  if (!(std::ofstream(path, std::ios::binary) << content).flush()) throw std::runtime_error("cannot write " + path);
   return path;
 }

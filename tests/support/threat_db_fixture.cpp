@@ -6,31 +6,17 @@
 
 namespace {
 
-// SQL literals: NULL, a quoted text, a number or X'..' for a blob.
-std::string text_literal(std::optional<std::string> const& v) {
+// NULL, or the bytes as a blob literal (cast to text when asked).
+std::string literal(std::optional<std::string> const& v, bool text = false) {
   if (!v) return "NULL";
-  char* quoted = sqlite3_mprintf("%Q", v->c_str());
-  std::string const out = quoted;
-  sqlite3_free(quoted);
-  return out;
-}
-
-std::string blob_literal(std::optional<std::string> const& v) {
-  if (!v) return "NULL";
-  static char const digits[] = "0123456789abcdef";
   std::string out = "X'";
-  for (unsigned char c : *v) out += {digits[c >> 4], digits[c & 15]};
-  return out + "'";
-}
-
-template <typename T>
-std::string number_literal(std::optional<T> const& v) {
-  return v ? std::to_string(*v) : "NULL";
+  for (unsigned char c : *v) out += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+  return text ? "CAST(" + out + "' AS TEXT)" : out + "'";
 }
 
 }  // namespace
 
-threat_db_fixture_t::threat_db_fixture_t() : dir(box.path()), file(dir / "threats.db") {
+threat_db_fixture_t::threat_db_fixture_t() {
   exec(
       "CREATE TABLE threat (threat_id INTEGER PRIMARY KEY, path BLOB NOT NULL,"
       " remote_ip TEXT, remote_user TEXT, remote_domain TEXT);"
@@ -45,18 +31,15 @@ threat_db_fixture_t::threat_db_fixture_t() : dir(box.path()), file(dir / "threat
       "INSERT INTO property VALUES ('version_major', '1');");
 }
 
-threat_db_fixture_t::~threat_db_fixture_t() { disconnect(); }
-
 sqlite3* threat_db_fixture_t::connection() {
-  if (!db) {
-    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
-      std::string const message = sqlite3_errmsg(db);
-      disconnect();
-      throw std::runtime_error("threat_db_fixture_t: open: " + message);
-    }
-    // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
-    sqlite3_exec(db, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+  if (db) return db;
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+    std::string const message = sqlite3_errmsg(db);
+    disconnect();
+    throw std::runtime_error("threat_db_fixture_t: open: " + message);
   }
+  // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
+  sqlite3_exec(db, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
   return db;
 }
 
@@ -74,22 +57,29 @@ void threat_db_fixture_t::exec(std::string const& sql) {
   }
 }
 
-std::int64_t threat_db_fixture_t::add_threat(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
+std::int64_t threat_db_fixture_t::add_threat(std::string const& path, std::uint64_t dev, std::uint64_t ino,
                                              bool path_as_text) {
-  std::string const p = path_as_text ? text_literal(path.native()) : blob_literal(path.native());
-  exec("INSERT INTO threat (path) VALUES (" + p + ");");
-  std::int64_t const id = sqlite3_last_insert_rowid(db);
-  exec("INSERT INTO session VALUES (" + std::to_string(id) + ", " + std::to_string(static_cast<std::int64_t>(dev)) +
-       ", " + std::to_string(static_cast<std::int64_t>(ino)) + ");");
-  return id;
+  exec("INSERT INTO threat (path) VALUES (" + literal(path, path_as_text) + ");");
+  // The file checker stores the numbers' signed 64-bit images.
+  std::string const id = std::to_string(sqlite3_last_insert_rowid(db));
+  exec("INSERT INTO session VALUES (" + id + ", " + std::to_string(std::int64_t(dev)) + ", " +
+       std::to_string(std::int64_t(ino)) + ");");
+  return std::stoll(id);
 }
 
 std::int64_t threat_db_fixture_t::add_history(history_row_t const& r) {
   exec("INSERT INTO history (threat_id, moment, event, origin, tag, locked, neutralized, scanreport) VALUES (" +
        std::to_string(r.threat_id) + ", " + std::to_string(r.moment) + ", " + std::to_string(r.event) + ", " +
-       std::to_string(r.origin) + ", " + text_literal(r.tag) + ", " + number_literal(r.locked) + ", " +
-       (r.neutralized ? "1, " : "0, ") + blob_literal(r.scanreport) + ");");
+       std::to_string(r.origin) + ", " + literal(r.tag, true) + ", " + (r.locked ? std::to_string(*r.locked) : "NULL") +
+       ", " + (r.neutralized ? "1, " : "0, ") + literal(r.scanreport) + ");");
   return sqlite3_last_insert_rowid(db);
+}
+
+void threat_db_fixture_t::fill(std::vector<threat_rows_t> const& threats) {
+  for (threat_rows_t const& t : threats) {
+    std::int64_t const id = add_threat(t.path, t.dev, t.ino, t.path_as_text);
+    for (history_row_t row : t.history) add_history((row.threat_id = id, row));
+  }
 }
 
 std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sql) {
@@ -97,10 +87,8 @@ std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sq
   if (sqlite3_prepare_v2(connection(), sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
     throw std::runtime_error("threat_db_fixture_t: " + sql + ": " + sqlite3_errmsg(db));
   std::optional<std::string> value;
-  if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL) {
-    auto const* data = static_cast<char const*>(sqlite3_column_blob(st, 0));
-    value = std::string(data, data ? static_cast<std::size_t>(sqlite3_column_bytes(st, 0)) : 0);
-  }
+  if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL)
+    value = std::string(static_cast<char const*>(sqlite3_column_blob(st, 0)), sqlite3_column_bytes(st, 0));
   sqlite3_finalize(st);
   return value;
 }
@@ -113,21 +101,8 @@ std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sq
 qn::ScanReport threat_db_fixture_t::report(std::string const& object, std::string const& virus) {
   qn::ScanReport r;
   r.set_object(object);
-  if (!virus.empty()) {
-    qn::Virus* v = r.add_virus();
-    v->set_type(qn::SE_KNOWN_VIRUS);
-    v->set_name(virus);
-  }
+  qn::Virus* v = r.add_virus();
+  v->set_type(qn::SE_KNOWN_VIRUS);
+  v->set_name(virus);
   return r;
-}
-
-std::string threat_db_fixture_t::report_blob(std::string const& object, std::string const& virus) {
-  return report(object, virus).SerializeAsString();
-}
-
-std::set<std::string> prepared_statements(sqlite3* db) {
-  std::set<std::string> texts;
-  for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st; st = sqlite3_next_stmt(db, st))
-    texts.insert(sqlite3_sql(st));
-  return texts;
 }

@@ -16,9 +16,8 @@ TEST_F(sm_fcheck_test, subscription_course_alarms_suspension_and_failures) {
     app->fcheck->async_threat_op(id, qn::THREAT_OP_DELETE, [&](auto const& ec) { outcomes.push_back(ec.message()); });
   };
   auto const history = db.add_history({db.add_threat("/share/f", 1, 7), 100, "s", 0, db.report_blob("/share/f")});
-  configure(), configure(true), configure();  // the first request is still unanswered: it serves two rounds
-  pump([&] { return app->settings->config_revision() == revision; });
-  threat_op(7);  // before the first connection
+  configure(), configure("", true), configure();  // the first request is still unanswered: it serves two rounds
+  threat_op(7);                                   // before the first connection
   fc_socket_t& c = accept_fc();
   EXPECT_EQ("SUBSCRIBE_TO_THREATS|THREAT_OP_REQUEST 7", collect(2));
   auto const notify = [&](server_t& m) { m.set_history_id(history); };
@@ -44,8 +43,7 @@ TEST_F(sm_fcheck_test, subscription_course_alarms_suspension_and_failures) {
   announce(c);
   threat_op(8);
   EXPECT_EQ("THREAT_OP_REQUEST 8", collect(1));
-  configure(true);
-  pump([&] { return outcomes.size() == 2; });
+  configure("", true);
   EXPECT_FALSE(app->threat_base->is_opened());
   threat_op(9);
   EXPECT_EQ(2u, outcomes.size());

@@ -1,5 +1,7 @@
 #include "tests/threats/threats_app_fixture.h"
 
+#include <google/protobuf/text_format.h>
+
 namespace {
 
 class sm_threat_base_service_test : public threats_app_test {
@@ -36,9 +38,15 @@ class sm_threat_base_service_test : public threats_app_test {
 TEST_F(sm_threat_base_service_test, syncs_detections_writes_them_in_batches_and_closes) {
   // Duplicates in pending: two unlocked, two locked, then another report; a detection that is
   // neutralized before its batch; one of another share that is cancelled while its batch is written.
+  db.add_threat("/share/x", 9, 9);  // threat ids run one ahead of history ids
   detection("f", false), detection("f", false), detection("f", true), detection("f", true);
   detection("f", true, "s", "Other-Test"), detection("a", true, "s", "Standard-Test-File", true),
       detection("b", true, "t");
+  // Remote users: in full, then only an address where the previous use had more, then of a threat
+  // past its first history row, which keeps its own.
+  for (auto const& [i, user] : {std::pair(0, "ip: 'a' user: 'u' domain: 'd'"), {2, "ip: 'b'"}, {4, "user: 'c'"}})
+    google::protobuf::TextFormat::ParseFromString(user, &made[i]->remote_user);
+  db.add_history({6, 200});
   open();
   db.exec("BEGIN IMMEDIATE;");
   for (auto const& t : made) app->threat_base->sync_new_threat(t);
@@ -46,17 +54,21 @@ TEST_F(sm_threat_base_service_test, syncs_detections_writes_them_in_batches_and_
       "THREAT_OP_REQUEST -2|THREAT_OP_REQUEST -4|THREAT_SYNC_REQUEST -1|THREAT_SYNC_REQUEST -3|THREAT_SYNC_REQUEST "
       "-5|THREAT_SYNC_REQUEST -6|THREAT_SYNC_REQUEST -7",
       collect(7));
+  EXPECT_TRUE(locked("f"));  // pending: answered before its row is written
   auto const later = [] { sm_clock_t::advance(10ms); };
   pump([&] { return later(), count("Debug: Threats base: BEGIN IMMEDIATE TRANSACTION;") > 0; });
   app->threat_base->cancel_syncs("t", qn::make_error_code(qn::EC_APP_TERMINATED));
   db.exec("COMMIT;");
   EXPECT_EQ("MY_THREAT_NOTIFICATION 1|MY_THREAT_NOTIFICATION 3|MY_THREAT_NOTIFICATION 5", collect(3, later));
   EXPECT_TRUE(quiet());
-  EXPECT_EQ("1:0s,2:--,3:1s,4:--,5:1s,6:--,7:1t",
+  EXPECT_EQ("1:0s,2:--,3:1s,4:--,5:1s,6:--,7:1t,8:--",
             db.query_text("SELECT group_concat(history_id||':'||ifnull(locked, '-')||ifnull(tag, '-')) FROM history"));
+  EXPECT_EQ("---,aud,---,b--,---,---,---,---",
+            db.query_text("SELECT group_concat(ifnull(remote_ip, '-')||ifnull(remote_user, '-')||ifnull(remote_domain, "
+                          "'-')) FROM threat"));
   EXPECT_EQ(1, count("Debug: sm_threat_base_t: sync threat #-4: dev=1 ino=7 path=\"/share/f\" tag='s': ignoring "
                      "duplicated detect"));
-  EXPECT_EQ(1, count("Debug: Unable to sync threat #6 : already neutralized "));
+  EXPECT_EQ(1, count("Debug: Unable to sync threat #7 : already neutralized "));
   EXPECT_FALSE(locked("a"));  // not pending any more
   // Lock checks wait for a database that another process keeps locked: the close must not.
   std::vector<std::string> events;
@@ -74,29 +86,22 @@ TEST_F(sm_threat_base_service_test, syncs_detections_writes_them_in_batches_and_
 
 TEST_F(sm_threat_base_service_test, twenty_one_failed_tasks_make_it_broken_until_init) {
   app->threat_base->sync_new_threat(detection("f", true));
+  db.exec("UPDATE property SET value = '2';");  // the first failure: a database of another version
   for (int failed = 1; failed <= 21; ++failed) {
-    app->threat_base->open(db.sandbox() / "missing" / "threats.db");
-    pump([&] { return count("Error: Threat base: unable to open database file") == failed; });
+    app->threat_base->open(failed == 1 ? db.db_path() : db.sandbox() / "missing" / "threats.db");
+    pump([&] { return count("Error: Threat base: ") == failed; });
     EXPECT_EQ(failed == 21, count("Notice: Threat base: too many errors, decided to be broken") == 1) << failed;
   }
+  EXPECT_EQ(1, count("Error: Threat base: Database version mismatch: current is 2, but 1.x is required"));
   EXPECT_EQ("THREAT_OP_REQUEST -1", collect(1));
   EXPECT_EQ(1, count("Error: Sync threat #-1: dev=1 ino=7 path=\"/share/f\" tag='s': Database closed"));
   app->threat_base->open(db.db_path());
   app->threat_base->sync_new_threat(detection("g", true));
   EXPECT_FALSE(locked("g"));  // never pending
   EXPECT_FALSE(app->threat_base->is_opened());
+  db.exec("UPDATE property SET value = '1';");
   app->threat_base->init();
   open();
-}
-
-TEST(sm_threat_base_walk, rows_after_the_cursor_in_moment_then_threat_id_order) {
-  threat_db_fixture_t db;
-  for (std::int64_t moment : {200, 100, 100}) db.add_history({db.add_threat("/s/x", 1, 1), moment, "s", 1});
-  sm_db_t connection(db.db_path(), "");
-  std::vector<std::pair<sm_threat_base_t::task_t, sm_threat_base_t::task_t>> const cases = {
-      {{-1, 0}, {2, 100}}, {{2, 100}, {3, 100}}, {{3, 100}, {1, 200}}, {{1, 200}, {-1, 0}}, {{5, 150}, {1, 200}}};
-  for (auto const& c : cases)
-    EXPECT_EQ(c.second, sm_threat_base_t::load_next_task(connection, c.first)) << c.first.threat_id;
 }
 
 }  // namespace

@@ -1,62 +1,32 @@
 #pragma once
 
-// A real application object in the test process: the test plays ConfigD on a socket pair and
-// the file checker on a listening socket of its own, over a real threat database file. The loop
-// is driven by hand; clocks are moved, never waited for.
+// The application fixture over a real threat database file in the sandbox, with the test playing
+// the file checker on a listening socket of its own.
 
 #include <boost/algorithm/string/join.hpp>
-#include <google/protobuf/text_format.h>
-#include <gtest/gtest.h>
 
-#include "service/sm_app.h"
-#include "tests/support/configd_peer.h"
-#include "tests/support/log_capture.h"
+#include <deque>
+
+#include "tests/support/app_fixture.h"
 #include "tests/support/threat_db_fixture.h"
 
-using namespace std::chrono_literals;
 typedef boost::asio::local::stream_protocol::socket fc_socket_t;
 typedef fc::ServerMessage server_t;
 
-class threats_app_test : public ::testing::Test {
+class threats_app_test : public app_fixture_t {
  protected:
-  // Timers started from here on notice the clocks' moves at once.
-  threats_app_test() { sm_clock_t::advance(0ns), listener.non_blocking(true); }
-  ~threats_app_test() override { sm_clock_t::reset_for_tests(); }
-
-  // Runs the loop until done() holds. The test fails after 20 s, and later pumps return at once.
-  bool pump(std::function<bool()> const& done) {
-    for (auto end = std::chrono::steady_clock::now() + 20s; !failed && std::chrono::steady_clock::now() < end;)
-      if (app->io_context.run_for(1ms), done()) return true;
-    if (!failed) ADD_FAILURE() << "stalled; the log:\n" << log.text();
-    return !(failed = true);
-  }
-
-  int count(std::string const& prefix) const {
-    std::vector<std::string> const lines = log.lines();
-    return std::count_if(lines.begin(), lines.end(), [&](std::string const& l) { return !l.rfind(prefix, 0); });
-  }
-
-  // `settings`: more of them in protobuf text format.
-  void configure(bool suspended = false, std::string const& settings = "") {
-    qn::SMBGardixConfig config;
-    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(settings, &config)) << settings;
-    config.set_samba_chroot_dir(db.sandbox().string());
-    config.set_smb_socket_path("vfs.sock");
-    config.mutable_actual_log()->set_type(qn::Log::AUTO);  // the captured log stays
-    configd.send(configd_peer_t::config_response(++revision, config, suspended));
-  }
+  threats_app_test() { root = db.sandbox().string(), listener.non_blocking(true); }
+  ~threats_app_test() override { app.reset(); }  // before the database goes
 
   // Whether ConfigD is asked for the file checker's socket, which it then names; state reports
   // are skipped.
   bool asks_for_socket(std::string const& answer) {
-    while (pump([&] { return configd.has_data(); })) {
-      if (configd.receive().tag() != qn::SMBGardix2ConfigdMessage::GET_FCHECK_REQUEST) continue;
-      qn::Configd2SMBGardixMessage message;
-      std::string const text = "uid: " + std::to_string(::getuid()) + " socket_path: '" + answer + "'";
-      EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString("tag: GET_FCHECK_RESPONSE " + text, &message));
-      configd.send(message);
-      return true;
-    }
+    while (pump([&] { return configd.has_data(); }))
+      if (configd.receive().tag() == qn::SMBGardix2ConfigdMessage::GET_FCHECK_REQUEST) {
+        qn::Configd2SMBGardixMessage m;
+        m.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE), m.set_uid(::getuid());
+        return configd.send((m.set_socket_path(answer), m)), true;
+      }
     return false;
   }
 
@@ -91,7 +61,8 @@ class threats_app_test : public ::testing::Test {
            (m.has_threat_id() || m.has_history_id() ? " " + std::to_string(m.threat_id() + m.history_id()) : "");
   }
 
-  // The next n messages to the file checker, joined by "|", connection after connection.
+  // The next n messages to the file checker, joined by "|", connection after connection; idle()
+  // runs whenever none came.
   std::string collect(std::size_t n, std::function<void()> const& idle = nullptr) {
     std::vector<std::string> got(conns.size());
     std::size_t total = 0;
@@ -114,13 +85,8 @@ class threats_app_test : public ::testing::Test {
     return std::none_of(conns.begin(), conns.end(), [](fc_socket_t& s) { return s.available(); });
   }
 
-  test_log_t log;
   threat_db_fixture_t db;
-  configd_peer_t configd;
-  std::unique_ptr<sm_app_t> app{new sm_app_t(configd.take_other_end())};
   boost::asio::io_context io;
   boost::asio::local::stream_protocol::acceptor listener{io, (db.sandbox() / "fc.sock").string()};
   std::deque<fc_socket_t> conns;
-  std::uint32_t revision = 0;
-  bool failed = false;
 };

@@ -1,93 +1,113 @@
-#include <sys/syscall.h>
+#include <sstream>
+#include <tuple>
 
 #include "tests/vfs_link/vfs_link_fixture.h"
-#include "vfs_link/sm_module_server.h"
 
-// The daemon's accepts come here first: a test makes the next one fail with this errno.
-int failing_accept = 0;
-extern "C" int accept(int fd, sockaddr* address, socklen_t* length) {
-  if (failing_accept) return errno = failing_accept, failing_accept = 0, -1;
-  return static_cast<int>(::syscall(SYS_accept4, fd, address, length, 0));
-}
+namespace {
+
+std::string const settings =
+    "log_level:LOG_LEVEL_DEBUG max_cache_size:1000 block_on_error:true excluded_path{item:'x'} included_path{item:'i'}";
 
 TEST_F(vfs_link_test, bad_input_closes_the_connection_with_one_error_line_and_counts_it_out_once) {
-  std::string const good = hello("Pub", "/srv/share");
+  std::string const good = hello("/srv/share");
   // Answered from the cache faster than the module reads, so that a write is under way at the close.
   std::string opens;
-  for (std::uint32_t serial = 1; serial <= 32768; ++serial) opens += frame(event(msg_t::OP_OPEN, serial, "/srv/a", 7));
+  for (std::uint32_t serial = 1; serial <= 32768; ++serial) opens += event(msg_t::OP_OPEN, serial, "/srv/a", 7);
   std::pair<std::string, char const*> const cases[] = {
-      {hello("Pub", "share"), "bad IPC message"},
+      {hello("share"), "bad IPC message"},
       {good + good, "bad IPC message"},
-      {frame(event(msg_t::OP_OPEN, 1, "/srv/a")), "bad IPC message"},
-      {good + frame(event(msg_t::OP_OPEN, 1, "/srv/a", 1, false)), "bad IPC message"},
-      {good + frame(event(msg_t::OP_NONE, 1, "/srv/a")), "bad IPC message"},
-      {good + frame(event(msg_t::OP_CLOSE, 0, "/srv/a")), "bad IPC message"},
-      {good + frame(event(msg_t::OP_READ, 1, "srv/a")), "bad IPC message"},
-      {good + frame(msg_t::make_verdict(1, 1)), "unknown IPC message"},
+      {event(msg_t::OP_OPEN, 1, "/srv/a"), "bad IPC message"},
+      {good + event(msg_t::OP_OPEN, 1, "/srv/a", 1, false), "bad IPC message"},
+      {good + event(msg_t::OP_NONE, 1, "/srv/a"), "bad IPC message"},
+      {good + event(msg_t::OP_CLOSE, 0, "/srv/a"), "bad IPC message"},
+      {good + event(msg_t::OP_READ, 1, "srv/a"), "bad IPC message"},
+      {good + frame_of(msg_t::make_verdict(1, 1)), "unknown IPC message"},
       {good + opens + configd_peer_t::frame("X"), "failed to deserialize"},
       // A body of 1 MiB is read; one byte more is refused before anything is allocated for it.
       {good + configd_peer_t::frame(std::string(1 << 20, 'X')), "failed to deserialize"},
       {good + configd_peer_t::frame(std::string((1 << 20) + 1, 'X')).substr(0, 4), "failed to process received data"},
   };
-  configure();
+  configure(settings);
   known_clean(7);
   for (auto const& c : cases) {
     log.clear();
     int const fd = connect();
     // The frame behind the bad one is never handled.
-    send(fd, c.first + frame(event(msg_t::OP_OPEN, 1, "/srv/late")));
+    send(fd, c.first + event(msg_t::OP_OPEN, 1, "/srv/late"));
     EXPECT_TRUE(pump([&] { return !drain(fd); })) << c.second;
-    EXPECT_TRUE(log.contains(std::string("Error: VFS module connection: ") + c.second)) << c.second;
-    EXPECT_EQ(log.text().find("Error:"), log.text().rfind("Error:")) << c.second;
-    EXPECT_EQ(std::string::npos, log.text().find("/srv/late"));
+    EXPECT_EQ(1, count("Error: ")) << log.text();
+    EXPECT_EQ(1, count(std::string("Error: VFS module connection: ") + c.second)) << c.second;
+    EXPECT_FALSE(log.contains("/srv/late"));
   }
   std::uint64_t in = 0, out = 0;  // nine connections said hello
   app->share_stat->on_timer(boost::system::error_code());
-  while (in < 9 && pump([&] { return configd.has_data(); })) {
-    qn::SMBGardix2ConfigdMessage const message = configd.receive();
-    for (auto const& share : message.stat().shares()) in += share.in(), out += share.out();
-  }
+  for (qn::SMBGardix2ConfigdMessage m; in < 9 && pump([&] { return configd.has_data(); });)
+    for (auto const& share : (m = configd.receive()).stat().shares()) in += share.in(), out += share.out();
   EXPECT_EQ("9/9", std::to_string(in) + "/" + std::to_string(out));
 }
 
-TEST_F(vfs_link_test, settings_writes_and_verdicts_without_a_scan_also_while_accepting_rests) {
-  configure();
+TEST_F(vfs_link_test, settings_writes_and_verdicts_without_a_scan) {
+  msg_t shared = msg_t::make_share_settings();
+  shared.add_excluded_path("x"), shared.add_included_path("i");
+  configure(settings);
   int const fd = connect();
-  send(fd, hello("Pub_Lic", "/srv/share"));
-  EXPECT_EQ("4:0=0 -tmp +docs", next(fd));
-
-  // Out of descriptors: accepting rests, and the connection there is goes on being answered.
-  failing_accept = EMFILE;
-  int const second = connect();
-  pump([&] { return log.contains("Error: sm_module_server_t: accept: Too many open files; accepting again in 1 s"); });
-  send(second, hello("", "/srv/other"));
-
+  send(fd, hello("/srv/share"));
+  EXPECT_EQ(frame_of(shared), next(fd));
   // A domain without a user makes no writer: three entries, and writers of 36 + 11 and 36 + 10 bytes.
   std::uint64_t id = 100;
-  for (auto const& w :
-       std::vector<std::vector<std::string>>{{"", "corp", ""}, {"bob", "corp", ""}, {"", "corp", "10.0.0.1"}}) {
-    msg_t write = event(msg_t::OP_WRITE, 0, "/srv/share/w", ++id);
-    write.user = w[0], write.domain = w[1], write.ip = w[2];
-    send(fd, frame(write));
-  }
+  char const* const writers[][2] = {{"", ""}, {"bob", ""}, {"", "10.0.0.1"}};
+  for (auto const& [user, ip] : writers) send(fd, event(msg_t::OP_WRITE, 0, "/srv/share/w", ++id, true, user, ip));
   // A file known clean is allowed before its path is looked at, even when the path is gone.
   known_clean(7);
-  send(fd, frame(event(msg_t::OP_OPEN, 5, "/gone", 7)) + frame(event(msg_t::OP_READ, 6, "/mi\"ss&ing", 8)));
-  EXPECT_EQ("3:5=1", next(fd));
-  EXPECT_EQ("3:6=2", next(fd));
+  send(fd, event(msg_t::OP_OPEN, 5, "/gone", 7) + event(msg_t::OP_READ, 6, "/mi\"ss&ing", 8));
+  EXPECT_EQ(frame_of(msg_t::make_verdict(5, 1)), next(fd));
+  EXPECT_EQ(frame_of(msg_t::make_verdict(6, 2)), next(fd));
   EXPECT_EQ(120u + 47 + 46 + 80, app->file_cache->estimate());
   EXPECT_TRUE(
       log.contains("Error: Failed to normalize path \"/mi&\"ss&&ing\" (canonical: No such file or directory: \"" +
-                   box.path() + "/mi\"ss&ing\"), access rejected"));
-  EXPECT_TRUE(drain(second) && inbox[second].empty());
-  sm_clock_t::advance(sm_module_server_t::accept_pause);
-  EXPECT_EQ("4:0=0 -tmp +docs", next(second));
+                   root + "/mi\"ss&ing\"), access rejected"));
 
   // Suspended: settings again, the default verdict even for a known-clean file, writes ignored.
-  configure(true);
-  EXPECT_EQ("4:0=0 -tmp +docs", next(fd));
+  configure(settings, true);
+  EXPECT_EQ(frame_of(shared), next(fd));
   known_clean(7);
-  send(fd, frame(event(msg_t::OP_WRITE, 0, "/srv/share/w", 9)) + frame(event(msg_t::OP_OPEN, 9, "/gone", 7)));
-  EXPECT_EQ("3:9=2", next(fd));
+  send(fd, event(msg_t::OP_WRITE, 0, "/srv/share/w", 9) + event(msg_t::OP_OPEN, 9, "/gone", 7));
+  EXPECT_EQ(frame_of(msg_t::make_verdict(9, 2)), next(fd));
   EXPECT_EQ(1u, app->file_cache->size());
 }
+
+TEST_F(vfs_link_test, cache_scripts) {
+  // Steps: "c<n>" asks whether file n is clean and answers "1", or "0" and the writer's name; "w<n>" and "W<n>"
+  // mark file n modified without a writer and by bob; "t" starts a scan 1 ms after the step before; "s<n>" stores
+  // the last scan's clean result for file n. Answers "=" the estimate after the script.
+  std::tuple<std::uint32_t, char const*, char const*> const cases[] = {
+      // limit, script, answers. The entry touched longest ago goes first; a lookup and a stored result touch it.
+      {100, "c1 c2 t s1 s2 c1 c3 c2 c1", "0 0 1 0 0 0 =80"},
+      {100, "c1 c2 t s1 c3 c1", "0 0 0 1 =80"},
+      // bob counts once (36 + his 5 bytes), and no more once no entry refers to him, evicted or rewritten.
+      {1000, "W1 W2 c1 c3", "0bob 0 =161"},
+      {100, "W1 W2 w1 w2 c1", "0 =80"},
+      // A write after the scan started makes its result stale.
+      {1000, "c5 t w5 s5 c5 t s5 c5", "0 0 1 =40"},
+  };
+  auto bob = std::make_shared<qn::RemoteUser>();
+  bob->set_user("bob");
+  for (auto const& [limit, script, expected] : cases) {
+    configure("max_cache_size: " + std::to_string(limit));
+    sm_file_cache_t& cache = *app->file_cache;
+    std::istringstream steps(script);
+    std::string answers;
+    sm_clock_t::steady::time_point start;
+    for (std::string step; steps >> step;) {
+      std::uint64_t const n = std::strtoull(step.c_str() + 1, nullptr, 10);
+      std::shared_ptr<qn::RemoteUser> writer;
+      if (step[0] == 'c') answers += cache.is_clean(n, n, writer) ? "1 " : "0" + (writer ? writer->user() : "") + " ";
+      if (step[0] == 'w' || step[0] == 'W') cache.mark_modified(n, n, step[0] == 'W' ? bob : nullptr);
+      if (step[0] == 't') sm_clock_t::advance(1ms), start = sm_clock_t::steady::now();
+      if (step[0] == 's') cache.store_check_result(n, n, true, start);
+    }
+    EXPECT_EQ(expected, answers + "=" + std::to_string(cache.estimate())) << script;
+  }
+}
+
+}  // namespace

@@ -52,47 +52,32 @@ TEST(cf_log, finish_flushes_held_back_lines_then_writes_plain_lines_keeping_errn
       r.err);
 }
 
-lines_t syslog_calls;
-
-// Puts recorders in place of the system-log calls while alive.
-struct syslog_recorder_t {
-  syslog_recorder_t() : saved(cf_syslog_log_t::calls) {
-    syslog_calls.clear();
-    cf_syslog_log_t::calls = {
-        [](char const* ident, int option, int facility) {
-          syslog_calls.push_back("openlog " + std::string(ident ? ident : "(null)") + " " + std::to_string(option) +
-                                 " " + std::to_string(facility));
-        },
-        [](int priority, char const* text) { syslog_calls.push_back(std::to_string(priority) + " " + text); },
-        [] { syslog_calls.push_back("closelog"); }};
-  }
-  ~syslog_recorder_t() { cf_syslog_log_t::calls = saved; }
-  cf_syslog_log_t::calls_t saved;
-};
-
-std::string opened(char const* ident, int facility) {
-  return "openlog " + std::string(ident) + " " + std::to_string(LOG_PID) + " " + std::to_string(facility);
-}
+lines_t g_syslog;
 
 TEST(cf_syslog_log, priorities_text_as_data_and_only_its_own_log_closed) {
   cf_log_reset_for_tests();
-  syslog_recorder_t recorder;
+  cf_syslog_log_t::calls_t const saved = cf_syslog_log_t::calls;
+  cf_syslog_log_t::calls = {[](char const* ident, int option, int facility) {
+                              g_syslog.push_back(std::string(ident ? ident : "(null)") + " " + std::to_string(option) +
+                                                 " " + std::to_string(facility));
+                            },
+                            [](int priority, char const* text) { g_syslog.push_back(std::to_string(priority) + text); },
+                            [] { g_syslog.push_back("closelog"); }};
   cf_set_log(std::make_shared<cf_syslog_log_t>("first", LOG_LOCAL0));
   // Stands for a thread that was still writing through the old sink when it was replaced.
   std::shared_ptr<cf_log_t> still_writing = std::make_shared<cf_syslog_log_t>("", LOG_MAIL);
   cf_set_log(still_writing);
   cf_set_log(std::make_shared<cf_syslog_log_t>("third", LOG_LOCAL1));
   still_writing.reset();
-  for (int level : {0, 3, 4, 9}) cf_log(level, "100% sure");
+  for (int level : {0, 3, 4, 9}) cf_log(level, "%s");
   cf_log_out_of_memory();
   cf_log_reset_for_tests();
-  EXPECT_EQ(
-      (lines_t{opened("first", LOG_LOCAL0), "closelog", opened("(null)", LOG_MAIL), opened("third", LOG_LOCAL1),
-               "7 100% sure", "4 100% sure", "3 100% sure", "3 100% sure", "3 Error: Not enough memory", "closelog"}),
-      syslog_calls);
+  cf_syslog_log_t::calls = saved;
+  // Option LOG_PID; facilities LOG_LOCAL0, LOG_MAIL and LOG_LOCAL1.
+  EXPECT_EQ((lines_t{"first 1 128", "closelog", "(null) 1 16", "third 1 136", "7%s", "4%s", "3%s", "3%s",
+                     "3Error: Not enough memory", "closelog"}),
+            g_syslog);
 }
-
-constexpr std::time_t g_moment = 1796523107;  // 2026-12-06 02:11:47 UTC
 
 // A borrowed descriptor stays open: the last line reaches standard output only then.
 TEST(cf_file_log, local_time_stamps_owned_descriptors_and_a_time_without_local_form) {
@@ -101,7 +86,7 @@ TEST(cf_file_log, local_time_stamps_owned_descriptors_and_a_time_without_local_f
   test_run_t const r = run_child([&] {
     ::setenv("TZ", "XST5", 1);
     ::tzset();
-    cf_file_log_t::clock = [] { return g_moment; };
+    cf_file_log_t::clock = [] { return std::time_t{1796523107}; };  // 2026-12-06 02:11:47 UTC
     int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     {
       cf_file_log_t sink(fd, true);
@@ -155,8 +140,7 @@ TEST(cf_log_factory, pipe_copies_lines_of_a_file_log_but_not_of_standard_error_a
     sink->additional_log("not copied");
   }
   char buffer[256];
-  ssize_t const n = ::read(pipe_fds[0], buffer, sizeof buffer);
-  EXPECT_EQ("Warning: disk low\n", std::string(buffer, n > 0 ? n : 0));
+  EXPECT_EQ("Warning: disk low\n", std::string(buffer, std::max<ssize_t>(0, ::read(pipe_fds[0], buffer, 256))));
   std::string const text = cf_read_file(old);
   EXPECT_EQ(0u, text.find("old\n")) << text;
   EXPECT_NE(std::string::npos, text.find("] Warning: disk low\n")) << text;
