@@ -40,6 +40,8 @@ sqlite3* threat_db_fixture_t::connection() {
   }
   // Filling is the fixture's business: no waiting for the disk (the file's format is unchanged).
   sqlite3_exec(db, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+  // A commit waits for the daemon's readers to finish their statement.
+  sqlite3_busy_timeout(db, 20000);
   return db;
 }
 

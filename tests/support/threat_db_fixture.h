@@ -35,7 +35,7 @@ class threat_db_fixture_t {
   boost::filesystem::path const& sandbox() const { return dir; }
   boost::filesystem::path const& db_path() const { return file; }
 
-  // Runs SQL on the fixture's connection (opened on first use, without a busy timeout); throws
+  // Runs SQL on the fixture's connection (opened on first use; it waits up to 20 s for a lock); throws
   // on failure.
   void exec(std::string const& sql);
   // Closes the fixture's connection, e.g. before the file is damaged on purpose.

@@ -12,10 +12,12 @@ class sm_action_executor_test : public threats_app_test {
     pump([&] { return app->threat_base->is_opened(); });
   }
 
-  // Moves the daemon's clocks, which tests move, to `s` seconds after the start.
+  // Seconds since the start on the daemon's clocks, which tests move.
+  double now() const {
+    return std::chrono::duration<double>(sm_clock_t::system::now().time_since_epoch()).count() - start;
+  }
   void at(double s) {
-    double const now = std::chrono::duration<double>(sm_clock_t::system::now().time_since_epoch()).count() - start;
-    sm_clock_t::advance(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(s - now)));
+    sm_clock_t::advance(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(s - now())));
   }
 
   // A detection by this daemon `moment` seconds after the start, of file /s/<id> with dev and ino
@@ -68,6 +70,7 @@ class sm_action_executor_test : public threats_app_test {
     EXPECT_TRUE(quiet()) << s;
     at(s + 0.5);
     EXPECT_EQ("THREAT_OP_REQUEST " + std::to_string(id), collect(1));
+    EXPECT_LT(now(), s + 1);
     at(s + 1), answer(id, code);
   }
 
@@ -104,10 +107,11 @@ TEST_F(sm_action_executor_test, whole_seconds_of_delay_hand_ins_and_suspension) 
   idle(2);
   configure("action_delay: 1999 on_known_virus: SMB_QUARANTINE");  // restarts the walk
   idle(3), at(6);
-  // Idle: f is planned at once. Running behind f: e is queued, l is left to the walk.
-  std::int64_t const f = add(15, true), e = add(-100, true), l = add(25, true);
-  neutralize(f);  // while it waits
-  due(16, e);     // 1999 ms: one whole second after f's moment
+  // Idle: f is planned at once. Running behind f: e and d are queued, to act in moment order; l is left to the
+  // walk.
+  std::int64_t const f = add(15, true), e = add(-50, true), d = add(-100, true), l = add(25, true);
+  neutralize(f);        // while it waits
+  due(16, d), acts(e);  // 1999 ms: one whole second after f's moment
   due(26, l, qn::EC_CAN_NOT_BE_CURED);
   idle(4);
   // Suspended while h waits and k is queued; back again, only the database's opening restarts it,
@@ -123,7 +127,7 @@ TEST_F(sm_action_executor_test, whole_seconds_of_delay_hand_ins_and_suspension) 
   for (std::int64_t id : {l, h}) acts(id);
   idle(5);
   std::string const incurable = ": " + qn::make_error_code(qn::EC_CAN_NOT_BE_CURED).message();
-  EXPECT_EQ((std::vector<std::string>{act(g), act(f, " already neutralized"), act(e), act(l),
+  EXPECT_EQ((std::vector<std::string>{act(g), act(f, " already neutralized"), act(d), act(e), act(l),
                                       act(l, incurable, "Error"), act(l), act(h)}),
             acted());
 }
