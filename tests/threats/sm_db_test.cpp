@@ -68,7 +68,7 @@ std::size_t release_at = 0;
 
 TEST(sm_db_test, step_and_prepare_wait_while_another_connection_holds_a_lock) {
   threat_db_fixture_t fixture;
-  lock_holder = &fixture;
+  lock_holder = &fixture, waits.clear();
   sm_db_t::busy_sleep_t const previous = sm_db_t::set_busy_sleep([](int ms) {
     if (waits.push_back(ms), waits.size() == release_at) lock_holder->exec("COMMIT;");
   });
