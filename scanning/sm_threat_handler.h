@@ -32,6 +32,7 @@ class sm_threat_handler_t {
     std::shared_ptr<qn::RemoteUser> last_writer;  // may be empty
     std::string tag;
     sm_clock_t::steady::time_point start;
+    std::string path;  // the canonical path sent for scanning
   };
 
   explicit sm_threat_handler_t(sm_app_t& app);

@@ -185,6 +185,7 @@ void sm_module_tie_t::scan(boost::filesystem::path const& path, std::uint64_t de
   auto info = std::make_shared<sm_threat_handler_t::scan_info_t>();
   info->dev = dev;
   info->ino = ino;
+  info->path = path.string();
   info->last_writer = last_writer;
   info->tag = tag;
   info->start = sm_clock_t::steady::now();

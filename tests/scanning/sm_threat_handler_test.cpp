@@ -24,7 +24,8 @@ class handler_test : public scan_test {
   }
 
   std::uint32_t judge(std::string const& object, std::string const& report, std::int64_t threat_id) {
-    sm_threat_handler_t::scan_info_t info{{}, 0, 0, std::make_shared<qn::RemoteUser>(), "s", sm_clock_t::steady::now()};
+    sm_threat_handler_t::scan_info_t info{{}, 0, 0, std::make_shared<qn::RemoteUser>(), "s", sm_clock_t::steady::now(),
+                                          object};
     EXPECT_TRUE(TextFormat::ParseFromString(report, &info.report));
     EXPECT_TRUE(TextFormat::ParseFromString("user: 'b' domain: 'W' ip: '1.1'", info.last_writer.get()));
     info.report.set_object(object);
