@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -48,6 +49,31 @@ cf_log_t::callback_t or_do_nothing(cf_log_t::callback_t const& callback) {
 
 char const* const g_level_names[] = {"Debug", "Info", "Notice", "Warning", "Error"};
 
+bool is_control(char c) {
+  unsigned char const byte = static_cast<unsigned char>(c);
+  return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+}
+
+bool has_control(std::string const& text) { return std::any_of(text.begin(), text.end(), is_control); }
+
+// A line feed in a share user's file name must not forge a record of its own.
+std::string escape_controls(std::string const& text) {
+  static char const digits[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size() + 16);
+  for (char c : text) {
+    if (!is_control(c)) {
+      escaped += c;
+      continue;
+    }
+    unsigned char const byte = static_cast<unsigned char>(c);
+    escaped += "\\x";
+    escaped += digits[byte >> 4];
+    escaped += digits[byte & 0xf];
+  }
+  return escaped;
+}
+
 void replay(std::vector<entry_t>& entries) {
   std::vector<entry_t> pending;
   pending.swap(entries);
@@ -85,6 +111,10 @@ int cf_log_level_from_proto(int value) {
 }
 
 void cf_log(int level, std::string const& text) {
+  if (has_control(text)) {
+    cf_log(level, escape_controls(text));
+    return;
+  }
   switch (g_mode.load()) {
     case CF_LOG_MODE_BUFFERED:
       // Only the main thread logs before the first sink exists: no lock.
@@ -110,6 +140,10 @@ void cf_log(int level, std::string const& text) {
 }
 
 void cf_log_tagged(std::string const& tag, int n, std::string const& text) {
+  if (has_control(tag) || has_control(text)) {
+    cf_log_tagged(escape_controls(tag), n, escape_controls(text));
+    return;
+  }
   if (g_mode.load() == CF_LOG_MODE_INSTALLED) {
     std::shared_ptr<cf_log_t> sink = std::atomic_load(&state().sink);
     if (sink) {

@@ -39,6 +39,7 @@ TEST(cf_log, finish_flushes_held_back_lines_then_writes_plain_lines_keeping_errn
     cf_log_finish();
     cf_log_threshold = CF_LOG_WARNING;
     cf_log(2, "filtered");
+    cf_log(3, "a\nforged\x7f\tline");
     cf_log(4, "late");
     cf_set_log(std::make_shared<untouchable_log_t>());
     cf_log(4, "after a sink");
@@ -48,7 +49,7 @@ TEST(cf_log, finish_flushes_held_back_lines_then_writes_plain_lines_keeping_errn
   });
   EXPECT_EQ(ENOTDIR, r.status);
   EXPECT_EQ(
-      "Error: Not enough memory\nDebug: Flushing log...\nDebug: d\nUnknown: odd\nError: late\nError: after a sink\n",
+      "Error: Not enough memory\nDebug: Flushing log...\nDebug: d\nUnknown: odd\nWarning: a\\x0aforged\\x7f\tline\nError: late\nError: after a sink\n",
       r.err);
 }
 
