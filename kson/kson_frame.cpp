@@ -20,6 +20,22 @@ void start_next_length(kson_frame_reader_t* reader) {
   reader->body = nullptr;
   reader->body_length = 0;
   reader->body_received = 0;
+  reader->body_capacity = 0;
+}
+
+// Room for `more` further body bytes. The body grows with what has arrived, at least doubling, so
+// that a peer announcing a long frame and sending little of it holds little.
+bool make_room(kson_frame_reader_t* reader, size_t more) {
+  size_t const needed = reader->body_received + more;
+  if (needed <= reader->body_capacity) return true;
+  size_t capacity = reader->body_capacity * 2;
+  if (capacity < needed) capacity = needed;
+  if (capacity > reader->body_length) capacity = reader->body_length;
+  auto* body = static_cast<char*>(std::realloc(reader->body, capacity));
+  if (!body) return false;
+  reader->body = body;
+  reader->body_capacity = capacity;
+  return true;
 }
 
 bool deliver(kson_frame_reader_t* reader, char const* body, size_t length) {
@@ -130,15 +146,15 @@ bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_
         start_next_length(reader);
         return false;
       }
-      reader->body = static_cast<char*>(std::malloc(reader->body_length));
-      if (!reader->body) {
-        start_next_length(reader);
-        return false;
-      }
       continue;
     }
     size_t needed = reader->body_length - reader->body_received;
     size_t take = size < needed ? size : needed;
+    if (!make_room(reader, take)) {
+      std::free(reader->body);
+      start_next_length(reader);
+      return false;
+    }
     std::memcpy(reader->body + reader->body_received, data, take);
     reader->body_received += take;
     data += take;

@@ -19,10 +19,11 @@ struct kson_frame_reader_t {
   void* context;
   uint32_t length;
   uint32_t length_bytes;  // 0 to 4
-  char* body;
+  char* body;             // null until the body's first bytes arrive
   size_t body_length;
   size_t body_received;
-  size_t max_length;  // largest body accepted; 0 for no bound
+  size_t body_capacity;  // grows with the bytes received, up to body_length
+  size_t max_length;     // largest body accepted; 0 for no bound
 };
 
 bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out);

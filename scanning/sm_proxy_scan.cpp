@@ -1,9 +1,11 @@
 #include "scanning/sm_proxy_scan.h"
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <utility>
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
 
@@ -20,6 +22,8 @@ namespace {
 
 // A failed scanner stays failed for this long; the first scan after it reopens.
 constexpr std::chrono::nanoseconds retry_after = std::chrono::seconds(10);
+// What the file checker is granted beyond the scan timeout it was given.
+constexpr std::chrono::nanoseconds answer_grace = std::chrono::seconds(10);
 
 void log_error(std::string const& text) {
   if (cf_log_threshold <= CF_LOG_ERROR) cf_log(CF_LOG_ERROR, text);
@@ -27,7 +31,8 @@ void log_error(std::string const& text) {
 
 }  // namespace
 
-sm_proxy_scan_t::sm_proxy_scan_t(sm_app_t& app, std::string const& tag) : app(app), tag(tag) {
+sm_proxy_scan_t::sm_proxy_scan_t(sm_app_t& app, std::string const& tag)
+    : app(app), tag(tag), deadline_timer(app.io_context) {
   if (cf_log_threshold <= CF_LOG_DEBUG) cf_log(CF_LOG_DEBUG, "sm_proxy_scan_t: tag=\"" + tag + "\": start");
 }
 
@@ -53,7 +58,7 @@ void sm_proxy_scan_t::init() {
   if (state == suspended)
     state = idle;
   else if (state == ready)
-    link->proxy_options_notification(make_proxy_options());
+    send_options();
 }
 
 void sm_proxy_scan_t::async_scan(std::string const& path, scan_callback_t const& callback) {
@@ -110,7 +115,7 @@ void sm_proxy_scan_t::socket_received(boost::system::error_code const& ec, boost
 void sm_proxy_scan_t::reopen() {
   if (state == suspended) return;
   link->open_proxy();
-  link->proxy_options_notification(make_proxy_options());
+  send_options();
   state = ready;
   flush_queue();
 }
@@ -128,9 +133,44 @@ fc::ProxyOptions sm_proxy_scan_t::make_proxy_options() const {
   return options;
 }
 
+void sm_proxy_scan_t::send_options() {
+  fc::ProxyOptions const options = make_proxy_options();
+  scan_deadline = options.scan_timeout_ms() ? std::chrono::milliseconds(options.scan_timeout_ms()) + answer_grace
+                                            : sm_clock_t::steady::duration::zero();
+  link->proxy_options_notification(options);
+}
+
 void sm_proxy_scan_t::send_scan(std::string const& path, scan_callback_t const& callback) {
   std::uint32_t const serial = link->proxy_scan_request(path);
-  pending_scans[serial] = callback;
+  pending_scan_t& pending = pending_scans[serial];
+  pending.callback = callback;
+  pending.deadline = scan_deadline == sm_clock_t::steady::duration::zero() ? sm_clock_t::steady::time_point::max()
+                                                                           : sm_clock_t::steady::now() + scan_deadline;
+  arm_deadline(pending.deadline);
+}
+
+void sm_proxy_scan_t::arm_deadline(sm_clock_t::steady::time_point deadline) {
+  if (deadline == sm_clock_t::steady::time_point::max() || (deadline_armed && deadline_timer.expiry() <= deadline))
+    return;
+  deadline_armed = true;
+  deadline_timer.expires_at(deadline);
+  // A wait aborted by the timer's end or by an earlier deadline leaves the scanner alone: the
+  // scanner may be gone, and a newer wait is on.
+  deadline_timer.async_wait([this](boost::system::error_code const& ec) {
+    if (ec != boost::asio::error::operation_aborted) deadline_passed();
+  });
+}
+
+void sm_proxy_scan_t::deadline_passed() {
+  deadline_armed = false;
+  sm_clock_t::steady::time_point earliest = sm_clock_t::steady::time_point::max();
+  for (auto const& scan : pending_scans) earliest = std::min(earliest, scan.second.deadline);
+  if (earliest > sm_clock_t::steady::now()) {
+    arm_deadline(earliest);
+    return;
+  }
+  // The link owes an answer it will not give: it fails as a broken link does.
+  connection_error(qn::make_error_code(qn::EC_NETWORK_TIMEDOUT));
 }
 
 void sm_proxy_scan_t::flush_queue() {
@@ -172,7 +212,7 @@ void sm_proxy_scan_t::proxy_scan_response_received(std::uint32_t serial, qn::Sca
       cf_log(CF_LOG_DEBUG, "sm_proxy_scan_t: no scan waits for serial " + std::to_string(serial));
     return;
   }
-  scan_callback_t const callback = std::move(found->second);
+  scan_callback_t const callback = std::move(found->second.callback);
   pending_scans.erase(found);
   callback(ec, report, threat_id);
 }
@@ -236,12 +276,12 @@ void sm_proxy_scan_t::fail_all(boost::system::error_code const& ec) {
 
 // Taken out before the calls, so that a callback may scan or sync again.
 void sm_proxy_scan_t::fail_scans(boost::system::error_code const& ec) {
-  std::map<std::uint32_t, scan_callback_t> sent;
+  std::map<std::uint32_t, pending_scan_t> sent;
   sent.swap(pending_scans);
   std::vector<queued_scan_t> queue;
   queue.swap(queued_scans);
   qn::ScanReport const empty;
-  for (auto const& scan : sent) scan.second(ec, empty, 0);
+  for (auto const& scan : sent) scan.second.callback(ec, empty, 0);
   for (queued_scan_t const& scan : queue) scan.callback(ec, empty, 0);
 }
 

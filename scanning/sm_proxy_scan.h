@@ -3,6 +3,8 @@
 // Scans the files of one share through the file checker's proxy service, over
 // a file-checker connection of its own, opened lazily. A scanner that failed
 // fails scans at once for 10 seconds; the first scan after that reopens it.
+// A scan left unanswered for the share's scan timeout and 10 seconds more
+// fails the link, so that a stuck file checker holds no request for ever.
 
 #include <cstdint>
 #include <functional>
@@ -56,6 +58,12 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
  private:
   enum state_t { idle = 0, connecting = 1, ready = 2, failed = 3, suspended = 4 };
 
+  // A scan sent, with the moment its answer is overdue.
+  struct pending_scan_t {
+    scan_callback_t callback;
+    sm_clock_t::steady::time_point deadline;
+  };
+
   struct queued_scan_t {
     std::string path;
     scan_callback_t callback;
@@ -65,6 +73,8 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   void socket_received(boost::system::error_code const& ec, boost::filesystem::path const& socket_path);
   void reopen();
   fc::ProxyOptions make_proxy_options() const;
+  // Sends the share's options and takes the scan deadline they imply.
+  void send_options();
   void send_scan(std::string const& path, scan_callback_t const& callback);
   void flush_queue();
   void fail_scans(boost::system::error_code const& ec);
@@ -73,6 +83,8 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   void stop(boost::system::error_code const& ec);
   void record_failure(boost::system::error_code const& ec);
   void drop_link();
+  void arm_deadline(sm_clock_t::steady::time_point deadline);
+  void deadline_passed();
 
   sm_app_t& app;
   std::string tag;
@@ -82,6 +94,11 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   sm_clock_t::steady::time_point failure_time;
   std::map<std::uint32_t, sync_callback_t> pending_syncs;
   std::vector<queued_scan_t> queued_scans;
-  std::map<std::uint32_t, scan_callback_t> pending_scans;
+  std::map<std::uint32_t, pending_scan_t> pending_scans;
   boost::signals2::connection closed_connection;
+  // How long past its sending a scan may wait; zero: for ever.
+  sm_clock_t::steady::duration scan_deadline{};
+  // One timer for all the scans sent, due at the earliest deadline.
+  sm_steady_timer_t deadline_timer;
+  bool deadline_armed = false;
 };

@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <sstream>
 #include <system_error>
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/system/system_error.hpp>
 
@@ -65,6 +66,58 @@ void alert_failed(std::string const& path, std::string const& what) {
   if (cf_log_threshold <= CF_LOG_WARNING) cf_log(CF_LOG_WARNING, "Failed to create " + sm_quoted(path) + ": " + what);
 }
 
+// A descriptor closed when it goes out of scope.
+struct fd_t {
+  int fd = -1;
+  ~fd_t() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Opens the folder of the absolute `path` one component at a time from "/", never through a
+// symbolic link, so that a folder swapped for a link since the scan leads nowhere; only below
+// `samba_chroot_dir`. `name` gets the last component; false with `why` set on failure.
+bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, std::string& name, std::string& why) {
+  char* const real = ::realpath(chroot.c_str(), nullptr);
+  std::string const top = real ? std::string(real) : std::string();
+  std::free(real);
+  if (top.empty()) {
+    why = "samba_chroot_dir: " + std::system_category().message(errno);
+    return false;
+  }
+  if (path.compare(0, top.size(), top) != 0 || (top != "/" && path[top.size()] != '/') ||
+      path.find('\0') != std::string::npos) {
+    why = "outside the Samba chroot directory";
+    return false;
+  }
+  dir.fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::vector<std::string> parts;
+  for (std::size_t at = 0, end; at < path.size(); at = end + 1) {
+    end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.push_back(path.substr(at, end - at));
+  }
+  for (std::size_t i = 0; dir.fd >= 0 && i < parts.size(); ++i) {
+    if (parts[i] == "." || parts[i] == "..") {
+      why = "not a canonical path";
+      return false;
+    }
+    if (i + 1 == parts.size()) {
+      name = parts[i];
+      return true;
+    }
+    fd_t next;
+    next.fd = ::openat(dir.fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat link;
+    // A link refused as a link, not as what O_DIRECTORY makes of it.
+    if (next.fd < 0 && errno == ENOTDIR && ::fstatat(dir.fd, parts[i].c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode))
+      errno = ELOOP;
+    std::swap(dir.fd, next.fd);
+  }
+  why = dir.fd < 0 ? "open: " + std::system_category().message(errno) : "not a file";
+  return false;
+}
+
 // A report object is a path; an embedded NUL would make stat and the alert
 // file name a different, shorter path.
 int stat_object(std::string const& object, struct stat& result) {
@@ -113,7 +166,7 @@ std::uint32_t sm_threat_handler_t::process_scan_info(scan_info_t& info, std::int
     release(info.tag, threat_id);
     return 2;
   }
-  if (delay >= 1000 && rejected && app.settings->alert_files(info.tag)) write_alert_file(report, blocked);
+  if (delay >= 1000 && rejected && app.settings->alert_files(info.tag)) write_alert_file(info);
   // Under the numbers of the object judged, which may differ from what the module sent.
   app.file_cache->store_check_result(blocked.st_dev, blocked.st_ino, !rejected, info.start);
   if (threat_id >= 0) return verdict;
@@ -154,11 +207,33 @@ void sm_threat_handler_t::release(std::string const& tag, std::int64_t threat_id
   if (threat_id < 0) app.get_proxy_scan(tag)->ignore_threat(threat_id);
 }
 
-void sm_threat_handler_t::write_alert_file(qn::ScanReport const& report, struct stat const& blocked) {
+void sm_threat_handler_t::write_alert_file(scan_info_t const& info) {
+  qn::ScanReport const& report = info.report;
   std::string const path = report.object() + alert_suffix;
+  // Only beside the file the module asked about, as it was then.
+  if (report.object() != info.path) {
+    alert_failed(path, "the scanned object is not the file asked about");
+    return;
+  }
+  fd_t dir;
+  std::string name, why;
+  if (!open_parent(info.path, app.settings->samba_chroot_dir(), dir, name, why)) {
+    alert_failed(path, why);
+    return;
+  }
+  struct stat blocked;
+  if (::fstatat(dir.fd, name.c_str(), &blocked, AT_SYMLINK_NOFOLLOW) != 0) {
+    alert_failed(path, "stat: " + std::system_category().message(errno));
+    return;
+  }
+  if (blocked.st_dev != info.dev || blocked.st_ino != info.ino) {
+    alert_failed(path, "the file is not the one asked about");
+    return;
+  }
   std::string const text = alert_text(report);
   // O_EXCL: an alert file already there is never overwritten, nor a link followed.
-  int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  int const fd = ::openat(dir.fd, (name + alert_suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
   if (fd < 0) {
     alert_failed(path, "open: " + std::system_category().message(errno));
     return;
@@ -170,10 +245,11 @@ void sm_threat_handler_t::write_alert_file(qn::ScanReport const& report, struct 
     alert_failed(path, "write: " + e.code().message());
     return;
   }
-  // Best effort: otherwise the file stays the daemon's own, readable by it only.
+  // Best effort: otherwise the file stays the daemon's own, readable by it only. A text file
+  // gets no execute or special bits.
   if (::fchown(fd, blocked.st_uid, blocked.st_gid) != 0) {
   }
-  if (::fchmod(fd, blocked.st_mode & 07777) != 0) {
+  if (::fchmod(fd, blocked.st_mode & 0666) != 0) {
   }
   ::close(fd);
 }
@@ -189,8 +265,13 @@ void sm_threat_handler_t::threat_received(std::shared_ptr<sm_threat_t> const& th
     if (threat->origin == qn::APP_SMB_GARDIX && threat->event == 1 && threat->locked)
       app.action_executor->add_threat(threat);
   } else if (!threat->has_paths && app.settings->alert_files(threat->tag)) {
-    boost::system::error_code ignored;
-    boost::filesystem::remove(threat->path.string() + alert_suffix, ignored);
+    // Under the same rule as its writing; only a regular file is ours to remove.
+    fd_t dir;
+    std::string name, why;
+    struct stat alert;
+    if (open_parent(threat->path.string(), app.settings->samba_chroot_dir(), dir, name, why) &&
+        ::fstatat(dir.fd, (name += alert_suffix).c_str(), &alert, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(alert.st_mode))
+      ::unlinkat(dir.fd, name.c_str(), 0);
   }
 }
 

@@ -64,7 +64,8 @@ class sm_threat_handler_t {
   std::uint32_t judge_clean(scan_info_t const& info, std::int64_t threat_id);
   // Lets the file checker drop a provisional (negative) threat.
   void release(std::string const& tag, std::int64_t threat_id);
-  void write_alert_file(qn::ScanReport const& report, struct stat const& blocked);
+  // Only beside the file asked about, inside the chroot and never through a link.
+  void write_alert_file(scan_info_t const& info);
 
   sm_app_t& app;
   // By share tag, the action numbers indexed by virus type.

@@ -64,8 +64,11 @@ count() { grep -cF -- "$1" "$2"; }
 # How many of the daemon's log lines hold the text, from line $2 on.
 count_since() { tail -n "+$2" "$log" | grep -cF -- "$1"; }
 lines() { wc -l <"$log"; }
+# More failed opens of the threat base from line $1 on than $2.
+failed_since_above() { [ "$(count_since 'Error: Threat base: ' "$1")" -gt "$2" ]; }
 fcheck_has() { grep -qF -- "$1" "$work/fcheck.out"; }
 no_scan_yet() { ! fcheck_has PROXY_SCAN_REQUEST; }
+alarmed_above() { [ "$(count THREATS_ALARM "$work/fcheck.out")" -gt "$1" ]; }
 scans_waiting() { [ "$(count PROXY_SCAN_REQUEST "$work/fcheck.out")" -ge "$1" ]; }
 # The detections of a file recorded in the database: history rows of event 1.
 rows() {
@@ -94,8 +97,7 @@ start_daemon() {
 stop_all() {
   stop "$configd_pid"
   stop "$fcheck_pid"
-  configd_pid=""
-  fcheck_pid=""
+  configd_pid= fcheck_pid=
   rm -rf "$work/run" "$log"
   mkdir -p "$work/run"
 }
@@ -123,33 +125,24 @@ done
 wait_until 10 scans_waiting 5
 say "5 opens wait for their scans (the file checker answers 4 s late); killing it"
 kill -KILL "$fcheck_pid"
+killed=$SECONDS
 wait "$fcheck_pid" 2>/dev/null
 fcheck_pid=
 wait "${clients[@]}"
 cat "$work"/waiting*.out | indent
 check "every waiting open is answered, with the share's default verdict" \
   test "$(cat "$work"/waiting*.out | grep -c ': access rejected$')" = 5
-check "5 Warning lines \"Error on scanning ...\"" test "$(count 'Warning: Error on scanning' "$log")" = 5
-grep -F 'DazaVadov connection error' "$log" | head -2 | cut -d' ' -f4- | indent
 start_fcheck
-sleep 4
-say "the file checker runs again; an open 4 s after the failure:"
+say "the file checker runs again; an open $((SECONDS - killed)) s after the failure:"
 vfs "open $share/clean6.txt" | indent
 check "within 10 s of the failure a scan fails at once, without reaching the file checker" \
   no_scan_yet
 say "waiting out the rest of the 10 seconds"
-sleep 6.5
+sleep $((killed + 11 - SECONDS))
 result=$(vfs "open $share/clean6.txt")
 say "$result"
 check "after 10 s the next open reopens the proxy and is scanned: access allowed" \
   test "$result" = "#1 open $share/clean6.txt: access allowed"
-check "the file checker saw OPEN_PROXY and the scan" fcheck_has "PROXY_SCAN_REQUEST serial=1 path=\"$share/clean6.txt\""
-if logged "Threats subscription: too many errors, decided to be broken"; then
-  say "the threats subscription gave up while the file checker was away (21 failed connects);"
-  say "SIGHUP: the reconfiguration starts it again"
-  kill -HUP "$configd_pid"
-fi
-check "the threats subscription is back" wait_until 10 fcheck_has "SUBSCRIBE_TO_THREATS"
 stop_all
 
 section "The threat database locked, deleted, then replaced by a corrupt file"
@@ -172,84 +165,62 @@ wait_until 15 test -e "$work/locked" || say "the lock was not taken"
 t0=$SECONDS
 vfs "open $share/clean7.txt" >"$work/locked-open.out" &
 opener=$!
+ms=$(date +%s%3N)
 result=$(vfs "read $share/clean1.txt" "read $share/clean2.txt" "read $share/bad1.com" "read $share/bad2.com" \
   "read $share/bad2.com" "close $share/bad2.com")
+ms=$(($(date +%s%3N) - ms))
 indent <<<"$result"
-check "while it is locked, reads and closes get their verdicts at once ($((SECONDS - t0)) s)" \
-  test "$(grep -c 'access allowed$' <<<"$result") $(grep -c 'access rejected$' <<<"$result")" = "2 4"
+check "while it is locked (5 s), reads and closes get their verdicts at once ($ms ms)" \
+  test "$(grep -c 'access allowed$' <<<"$result") $(grep -c 'access rejected$' <<<"$result") $((ms < 2000))" = "2 4 1"
 check "an open of a file not seen before waits: it asks the database whether the file is locked" \
   test ! -s "$work/locked-open.out" -a -d "/proc/$locker"
 wait "$opener"
 indent <"$work/locked-open.out"
 check "and is answered once the lock is gone ($((SECONDS - t0)) s)" grep -q ': access allowed$' "$work/locked-open.out"
 wait "$locker"
-check "the detection made meanwhile is recorded once" wait_until 10 rows_are bad2.com 1
-sleep 1
-check "a second later: still one row each for the two files" test "$(rows bad1.com) $(rows bad2.com)" = "1 1"
+check "the daemon completes both detections (share tag, lock)" wait_until 10 daemon_rows_are 2
+check "the one made meanwhile is recorded once: one row each" test "$(rows bad1.com) $(rows bad2.com)" = "1 1"
 
 say "the database file deleted"
 rm -f "$db" "$db-journal"
 result=$(vfs "read $share/clean3.txt" "read $share/bad3.com")
 indent <<<"$result"
 check "verdicts keep coming" test "$(grep -c 'access' <<<"$result")" = 2
-say "(the daemon and the file checker both still hold the deleted file: nothing fails yet)"
 mark=$(lines)
 say "SIGUSR2 to the file checker: a threats alarm; the daemon subscribes again and reopens the path"
 kill -USR2 "$fcheck_pid"
 check "the open fails: a \"Threat base: \" line" wait_until 10 logged_since 'Error: Threat base: ' "$mark"
-tail -n "+$mark" "$log" | grep -F 'Threat base: ' | head -1 | cut -d' ' -f4- | indent
-say "the path now holds $(stat -c '%s bytes, mode %a' "$db" 2>/dev/null || echo 'no file') (the daemon's open made it)"
-sleep 3
-say "3 s later: $(count_since 'Error: Threat base: ' "$mark") failed opens (each close makes it subscribe again, once a second)"
 result=$(vfs "read $share/clean5.txt")
 indent <<<"$result"
 check "verdicts keep coming" grep -q 'access allowed$' <<<"$result"
 
 say "a corrupt file in its place"
 head -c 65536 /dev/urandom >"$db"
-say "one alarm a second (the daemon subscribes at most once a second) until it gives up"
+say "an alarm after each failed open (the daemon subscribes at most once a second) until it gives up"
 for ((i = 0; i < 40; i++)); do
   logged "Threat base: too many errors, decided to be broken" && break
+  failed=$(count_since 'Error: Threat base: ' "$mark")
   kill -USR2 "$fcheck_pid"
   [ $((i % 5)) = 0 ] && vfs "read $share/clean$((i % 8 + 1)).txt" | indent
-  sleep 1.1
+  wait_until 5 failed_since_above "$mark" "$failed"
 done
-say "failed opens since the deletion: $(count_since 'Error: Threat base: ' "$mark")"
-tail -n "+$mark" "$log" | grep -F 'Threat base: ' | cut -d' ' -f4- | sort | uniq -c | indent
 check "after 21 failures: \"Threat base: too many errors, decided to be broken\"" \
   logged "Threat base: too many errors, decided to be broken"
-check "exactly 21 failures led there" test "$(count_since 'Error: Threat base: ' "$mark")" = 21
 result=$(vfs "read $share/clean4.txt" "open $share/bad4.com")
 indent <<<"$result"
 check "verdicts keep coming while it is broken" test "$(grep -c 'access' <<<"$result")" = 2
 mark=$(lines)
+alarms=$(count THREATS_ALARM "$work/fcheck.out")
 kill -USR2 "$fcheck_pid"
-sleep 1.5
-check "while broken, alarms open nothing" test "$(count_since 'Threat base: ' "$mark")" = 0
+wait_until 5 alarmed_above "$alarms"
+vfs "read $share/clean4.txt" >/dev/null
+check "while broken, an alarm opens nothing" test "$(count_since 'Threat base: ' "$mark")" = 0
 
-say "recovery: the file checker restarted on a fresh database, SIGHUP to the daemon"
-stop "$fcheck_pid"
-rm -f "$db"
-start_fcheck
-kill -HUP "$configd_pid"
-check "the daemon subscribes again" wait_until 10 fcheck_has "SUBSCRIBE_TO_THREATS"
-say "waiting out the proxy scanner's 10 seconds"
-sleep 10.5
-vfs "open $share/bad4.com" | indent
-check "a new detection is recorded, with the share tag the daemon writes" wait_until 10 daemon_rows_are 1
 stop_all
 
 section "Alert files that cannot be written"
 start_fcheck
 start_daemon
-test_file old.com
-echo "kept" >"$share/old.com.quarn.alert.txt"
-result=$(vfs "open $share/old.com")
-say "$result"
-check "an alert file already there: verdict unchanged" test "$result" = "#1 open $share/old.com: access rejected"
-grep -F 'Failed to create' "$log" | cut -d' ' -f4- | indent
-check "the Warning line" logged "Warning: Failed to create \"$share/old.com.quarn.alert.txt\": open: File exists"
-check "the old alert file is left as it was" test "$(cat "$share/old.com.quarn.alert.txt")" = kept
 full=$work/full
 mkdir -p "$full"
 if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null; then
@@ -260,8 +231,9 @@ if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null; t
   result=$(timeout 60 "$bin/vfs-client" -s "$sock" -b "$full" -t public "open $full/bad.com" 2>&1 | grep -v '^share')
   say "$result"
   check "no room for the alert file: verdict unchanged" test "$result" = "#1 open $full/bad.com: access rejected"
-  grep -F "Failed to create \"$full" "$log" | cut -d' ' -f4- | indent
   check "the Warning line" logged "Warning: Failed to create \"$full/bad.com.quarn.alert.txt\": write: No space left on device"
+  daemon=$(grep -l "^PPid:[[:space:]]*$configd_pid\$" /proc/[0-9]*/status 2>/dev/null | cut -d/ -f3)
+  check "the daemon holds no descriptor there" test "$(ls -l "/proc/$daemon/fd" | grep -c "$full/")" = 0
 else
   say "skipped: a full file system needs root and mount"
 fi

@@ -1,6 +1,10 @@
 #include "threats/sm_action_executor.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cerrno>
+#include <cstdlib>
 #include <limits>
 #include <sstream>
 
@@ -24,6 +28,31 @@ std::string threat_text(sm_threat_t const& threat) {
 
 // Callers test the threshold before they build the text.
 void log_action(int level, std::string const& text) { cf_log(level, "Executing delayed action: " + text); }
+
+// Empty when there is none; `error` then holds why.
+std::string real_path(std::string const& path, int& error) {
+  char* const real = ::realpath(path.c_str(), nullptr);
+  error = errno;
+  std::string const text = real ? std::string(real) : std::string();
+  std::free(real);
+  return text;
+}
+
+// Whether the recorded path may go to the file checker: it still leads, inside the chroot, to
+// the recorded file, or to nothing at all (the file checker then reports the file gone). A folder
+// swapped for a link since the detection leads elsewhere.
+bool still_names(sm_threat_t const& threat, std::string const& chroot) {
+  int error = 0;
+  std::string const real = real_path(threat.path.string(), error);
+  if (real.empty()) return error == ENOENT || error == ENOTDIR;
+  boost::filesystem::path const top(real_path(chroot, error)), inside(real);
+  auto at = inside.begin();
+  for (auto const& part : top)
+    if (at == inside.end() || *at++ != part) return false;
+  struct stat st;
+  return !top.empty() && ::stat(real.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == threat.dev &&
+         static_cast<std::uint64_t>(st.st_ino) == threat.ino;
+}
 
 }  // namespace
 
@@ -135,7 +164,19 @@ void sm_action_executor_t::execute_action(int g, std::int64_t threat_id, boost::
       plan_action(g);
       return;
     }
+    if (acting.count(threat->threat_id)) {
+      // Asked for by an earlier walk: this one goes on only once that answer is in.
+      held = std::make_pair(g, threat->threat_id);
+      return;
+    }
+    if (!still_names(*threat, app.settings->samba_chroot_dir())) {
+      if (cf_log_threshold <= CF_LOG_WARNING)
+        log_action(CF_LOG_WARNING, threat_text(*threat) + ": the path names another file now, left alone");
+      plan_action(g);
+      return;
+    }
     if (cf_log_threshold <= CF_LOG_INFO) log_action(CF_LOG_INFO, threat_text(*threat));
+    acting.insert(threat->threat_id);
     app.fcheck->async_threat_op(
         threat->threat_id, op.second,
         [this, g, threat](boost::system::error_code const& error) { action_done(g, threat, error); });
@@ -144,10 +185,16 @@ void sm_action_executor_t::execute_action(int g, std::int64_t threat_id, boost::
 
 void sm_action_executor_t::action_done(int g, std::shared_ptr<sm_threat_t> const& threat,
                                        boost::system::error_code const& ec) {
+  acting.erase(threat->threat_id);
   if (ec == qn::make_error_code(qn::EC_NO_SUCH_ENTRY)) {
     if (cf_log_threshold <= CF_LOG_INFO) log_action(CF_LOG_INFO, threat_text(*threat) + " not found");
   } else if (ec) {
     if (cf_log_threshold <= CF_LOG_ERROR) log_action(CF_LOG_ERROR, threat_text(*threat) + ": " + ec.message());
+  }
+  if (held.second == threat->threat_id) {
+    int const waiting = held.first;
+    held = std::make_pair(0, -1);
+    if (waiting == generation) execute_action(waiting, threat->threat_id, boost::system::error_code());
   }
   plan_action(g);
 }

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <utility>
 
 #include <boost/multi_index/composite_key.hpp>
 #include <boost/multi_index/member.hpp>
@@ -70,4 +72,8 @@ class sm_action_executor_t {
   boost::signals2::connection opened_connection;
   boost::signals2::connection closed_connection;
   task_queue_t queued_tasks;
+  // Threats whose operation has been asked for and not answered yet, whichever walk asked.
+  std::set<std::int64_t> acting;
+  // The generation of a later walk that reached a threat of `acting`, and that threat.
+  std::pair<int, std::int64_t> held{0, -1};
 };

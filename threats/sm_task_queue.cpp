@@ -18,6 +18,11 @@ sm_task_queue_t::~sm_task_queue_t() {
   worker.detach();
 }
 
+bool sm_task_queue_t::empty() {
+  boost::lock_guard<boost::mutex> lock(mutex);
+  return tasks.empty();
+}
+
 void sm_task_queue_t::push(std::function<void()> task) {
   boost::unique_lock<boost::mutex> lock(mutex);
   tasks.push_back(std::move(task));

@@ -33,6 +33,9 @@ class sm_task_queue_t : private boost::noncopyable {
   // never while another thread pushes.
   void stop();
 
+  // Whether no task is queued or running: the results of every task so far have been handed on.
+  bool empty();
+
  private:
   void run();
 

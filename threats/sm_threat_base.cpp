@@ -20,15 +20,17 @@ char const find_history_sql[] =
     "SELECT h.threat_id,EXISTS(SELECT 1 FROM history        WHERE threat_id = h.threat_id "
     "       AND neutralized) AS neutralized FROM history h WHERE h.history_id = ?;";
 
-// Rows after the cursor in (moment, threat id) order, so that a newer detection filed under an
-// older threat is still reached.
+// Each threat once, at its earliest detection by this daemon, after the cursor in (moment, threat
+// id) order: a detection repeated later neither acts twice nor postpones, and a newer detection
+// filed under an older threat is still reached.
 char const next_task_sql[] =
-    "SELECT t.threat_id, h.moment FROM threat t JOIN history h ON h.threat_id = t.threat_id "
+    "SELECT t.threat_id, h.moment FROM threat t JOIN (SELECT threat_id, MIN(moment) AS moment "
+    "FROM history WHERE event = ?1 AND origin = ?2 GROUP BY threat_id) h ON h.threat_id = t.threat_id "
     "WHERE NOT EXISTS (SELECT 1 FROM history                   WHERE threat_id = t.threat_id "
     "                  AND neutralized) AND (SELECT locked FROM history      WHERE threat_id "
     "= t.threat_id AND event = ?1 AND origin = ?2      ORDER BY history_id DESC LIMIT "
-    "1) AND h.event = ?1 AND h.origin = ?2 AND (h.moment > ?4 OR (h.moment = ?4 AND t.threat_id > ?3)) "
-    "ORDER BY h.moment ASC   , h.threat_id ASC   , h.history_id DESC;";
+    "1) AND (h.moment > ?4 OR (h.moment = ?4 AND t.threat_id > ?3)) "
+    "ORDER BY h.moment ASC   , t.threat_id ASC LIMIT 1;";
 
 char const check_locked_sql[] =
     "SELECT h.locked FROM threat t JOIN session s ON s.threat_id = t.threat_id JOIN history "
@@ -242,10 +244,11 @@ sm_threat_base_t::~sm_threat_base_t() = default;
 void sm_threat_base_t::open(boost::filesystem::path const& path) {
   if (is_broken()) return;
   close();
-  queue.push([this, path] { open_task(path); });
+  std::uint64_t const serial = awaited_open = ++opens;
+  queue.push([this, path, serial] { open_task(path, serial); });
 }
 
-void sm_threat_base_t::open_task(boost::filesystem::path const& path) {
+void sm_threat_base_t::open_task(boost::filesystem::path const& path, std::uint64_t serial) {
   try {
     db.reset(new sm_db_t(path, "Threats base: "));
     if (cf_log_threshold <= CF_LOG_DEBUG) cf_log(CF_LOG_DEBUG, "Threats base: opened at " + text_of(path));
@@ -258,7 +261,7 @@ void sm_threat_base_t::open_task(boost::filesystem::path const& path) {
   }
   db.get()->set_trace(cf_log_threshold <= CF_LOG_DEBUG);
   db.get()->check_version("1");
-  post(app.io_context, [this] { open_done(); });
+  post(app.io_context, [this, serial] { open_done(serial); });
 }
 
 void sm_threat_base_t::open_failed(std::string const& text) {
@@ -267,7 +270,14 @@ void sm_threat_base_t::open_failed(std::string const& text) {
   task_failed();
 }
 
-void sm_threat_base_t::open_done() {
+void sm_threat_base_t::open_done(std::uint64_t serial) {
+  if (serial != awaited_open) {
+    // Closed since it was asked for (a suspension while another process held the file): it
+    // stays closed. A newer open that is still queued takes its place instead.
+    if (awaited_open == 0) close();
+    return;
+  }
+  awaited_open = 0;
   errors = 0;
   opened = true;
   flush_batch();
@@ -278,6 +288,7 @@ void sm_threat_base_t::open_done() {
 }
 
 void sm_threat_base_t::close() {
+  awaited_open = 0;
   if (!db) return;
   opened = false;
   drop_waiting_syncs();
@@ -317,6 +328,8 @@ void sm_threat_base_t::init() {
 bool sm_threat_base_t::is_broken() const { return errors > 20; }
 
 bool sm_threat_base_t::is_opened() const { return opened; }
+
+bool sm_threat_base_t::is_idle() { return queue.empty(); }
 
 void sm_threat_base_t::set_trace(bool on) {
   queue.push([this, on] {

@@ -69,6 +69,8 @@ class sm_threat_base_t : private boost::noncopyable,
   bool is_broken() const;
   // Whether the main thread has learnt of a successful open (until close).
   bool is_opened() const;
+  // Whether the database thread has nothing left to do, its results posted to the event loop.
+  bool is_idle();
   void set_trace(bool on);
   boost::signals2::connection connect_closed(std::function<void()> const& slot);
   boost::signals2::connection connect_opened(std::function<void()> const& slot);
@@ -136,9 +138,9 @@ class sm_threat_base_t : private boost::noncopyable,
     std::atomic<sm_db_t*> db{nullptr};
   };
 
-  void open_task(boost::filesystem::path const& path);
+  void open_task(boost::filesystem::path const& path, std::uint64_t serial);
   void open_failed(std::string const& text);
-  void open_done();
+  void open_done(std::uint64_t serial);
   void drop_waiting_syncs();
   void task_failed();
   bool insert_pending(std::shared_ptr<sm_threat_t> const& threat);
@@ -167,4 +169,7 @@ class sm_threat_base_t : private boost::noncopyable,
   std::deque<locked_callback_t> parked;
   std::int32_t errors = 0;
   bool opened = false;
+  // Opens asked for so far, and the one whose success is awaited (0: none, or closed since).
+  std::uint64_t opens = 0;
+  std::uint64_t awaited_open = 0;
 };

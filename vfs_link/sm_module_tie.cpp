@@ -1,7 +1,9 @@
 #include "vfs_link/sm_module_tie.h"
 
+#include <algorithm>
 #include <exception>
 #include <sstream>
+#include <stdexcept>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
@@ -44,6 +46,8 @@ bool has_root_directory(std::string const& path) {
 }  // namespace
 
 constexpr std::size_t sm_module_tie_t::max_frame_body;
+constexpr std::size_t sm_module_tie_t::max_unsent;
+constexpr std::size_t sm_module_tie_t::max_unanswered;
 
 sm_module_tie_t::sm_module_tie_t(sm_app_t& app, std::shared_ptr<socket_t> const& socket) : app(&app), socket(socket) {
   set_frame_limit(max_frame_body);
@@ -62,6 +66,12 @@ std::shared_ptr<sm_module_tie_t> sm_module_tie_t::create(sm_app_t& app, std::sha
 }
 
 void sm_module_tie_t::start_read() {
+  // A module that sends faster than it takes its verdicts in is read no further until they have
+  // drained; replies of work already under way still queue, but no new work is taken.
+  if (reading || !socket->is_open() || unanswered >= max_unanswered ||
+      pending_output.size() + in_flight_output.size() > max_unsent)
+    return;
+  reading = true;
   // Sized once: cutting it to each read's bytes would zero 5 KiB again before every read.
   read_buffer.resize(read_size);
   std::shared_ptr<sm_module_tie_t> self = shared_from_this();
@@ -71,6 +81,7 @@ void sm_module_tie_t::start_read() {
 
 void sm_module_tie_t::handle_read(boost::system::error_code const& ec, std::size_t size) {
   if (ec) {
+    reading = false;
     handle_error(ec);
     return;
   }
@@ -79,7 +90,9 @@ void sm_module_tie_t::handle_read(boost::system::error_code const& ec, std::size
     if (socket->is_open()) close_with_error("failed to process received data");
     return;
   }
-  if (socket->is_open()) start_read();
+  // Only now: a read started by a verdict sent while the buffer is being processed would overwrite it.
+  reading = false;
+  start_read();
 }
 
 void sm_module_tie_t::on_message(kson::parser_t& parser) {
@@ -137,6 +150,7 @@ void sm_module_tie_t::on_file_event(sm_module_msg_t const& msg) {
     close_with_error("bad IPC message");
     return;
   }
+  ++unanswered;
   if (app->settings->suspended)
     send_verdict(msg.serial, app->threat_handler->default_verdict(tag));
   else
@@ -216,6 +230,8 @@ void sm_module_tie_t::scan_done(std::uint32_t serial, boost::filesystem::path co
 
 void sm_module_tie_t::send_verdict(std::uint32_t serial, std::uint32_t verdict) {
   send_message(sm_module_msg_t::make_verdict(serial, verdict));
+  --unanswered;
+  start_read();
 }
 
 void sm_module_tie_t::send_message(sm_module_msg_t const& msg) {
@@ -243,6 +259,7 @@ void sm_module_tie_t::handle_write(boost::system::error_code const& ec) {
     send_share_settings();
   else
     write_pending();
+  start_read();
 }
 
 void sm_module_tie_t::send_share_settings() {
@@ -280,6 +297,11 @@ void sm_module_tie_t::handle_error(boost::system::error_code const& ec) {
 }
 
 boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path const& path) {
-  boost::filesystem::path const chroot(app->settings->samba_chroot_dir());
-  return boost::filesystem::canonical(chroot / path.relative_path(), "/");
+  // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
+  boost::filesystem::path const chroot = boost::filesystem::canonical(app->settings->samba_chroot_dir(), "/");
+  boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");
+  // By components: "/srv/sambaX" shares a prefix with "/srv/samba" but lies outside it.
+  auto const at = std::mismatch(chroot.begin(), chroot.end(), canonical.begin(), canonical.end()).first;
+  if (at != chroot.end()) throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
+  return canonical;
 }

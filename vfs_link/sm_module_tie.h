@@ -27,7 +27,11 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   typedef boost::asio::local::stream_protocol::socket socket_t;
 
   // A module's hello and file events take a few KiB; a longer frame closes the connection.
-  static constexpr std::size_t max_frame_body = std::size_t(1) << 20;
+  static constexpr std::size_t max_frame_body = std::size_t(64) << 10;
+  // Queued replies beyond which the connection stops reading; one read's verdicts may still pass it.
+  static constexpr std::size_t max_unsent = std::size_t(32) << 10;
+  // Requests still waiting for their scan or lock check beyond which the connection stops reading.
+  static constexpr std::size_t max_unanswered = 256;
 
   static std::shared_ptr<sm_module_tie_t> create(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
   ~sm_module_tie_t() override;
@@ -65,6 +69,8 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   std::vector<char> pending_output;    // frames queued behind the write under way
   std::vector<char> in_flight_output;  // the write under way; empty when none is
   bool settings_deferred = false;
+  bool reading = false;      // a read is under way, or its bytes are being processed
+  std::size_t unanswered = 0;  // requests without a verdict yet
   sm_module_msg_t received;  // read into again for every frame, keeping its strings' room
   boost::signals2::scoped_connection settings_slot;
 };

@@ -74,6 +74,10 @@ TEST(kson_frame_reader, empty_frames_are_dropped_malformed_ones_still_delivered)
     EXPECT_EQ((std::vector<std::string>{"Z", "<4>", "<4>", "F"}), feed(stream, cuts));
   std::string const long_frame = bytes("02 01 00 00") + std::string(0x0102, 'T');  // 258 bytes
   EXPECT_EQ(std::vector<std::string>{}, feed(long_frame.substr(0, long_frame.size() - 1), {}));
+  // A frame announcing 4 GiB holds no more than what came of it.
+  kson_frame_reader_t* reader = kson_frame_reader_new(&collect, nullptr);
+  EXPECT_TRUE(kson_frame_reader_feed(reader, "\377\377\377\377abcde", 9) && reader->body_capacity == 5);
+  kson_frame_reader_free(reader);
 }
 
 }  // namespace

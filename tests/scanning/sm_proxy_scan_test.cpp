@@ -39,6 +39,7 @@ TEST_F(proxy_scan_test, link_requests_on_the_wire_their_two_serial_counters_and_
 
 TEST_F(proxy_scan_test, queue_ready_reconfiguration_alarm_pause_reconnection_and_suspension) {
   auto const wait = [](int ms) { sm_clock_t::advance(std::chrono::milliseconds(ms)); };
+  auto const run = [this] { app->io_context.restart(), app->io_context.run_for(5ms); };  // lets a timer due fire
   // A scan or sync callback that notes its name, the code and what it got.
   auto const note = [this](std::string const& name) {
     return [this, name](boost::system::error_code const& ec, auto const&... got) {
@@ -90,7 +91,15 @@ TEST_F(proxy_scan_test, queue_ready_reconfiguration_alarm_pause_reconnection_and
       // Resumed, a scan connects anew; suspending a ready scanner closes its connection.
       {[&] { apply("2500", false), scan->init(), scan->async_scan("/i", note("i")); }, "ConfigD GET_FCHECK_REQUEST | "},
       {[&] { name_fcheck(); }, "accepted | " + open + options("2500") + request(1, "/i")},
-      {[&] { apply("2500", true), scan->init(); }, "now i 88  0 | closed"},
+      // A file checker that answers but never this scan: the link fails 10 s past the scan timeout.
+      {[&] { wait(12400), peer.send("tag: PROXY_SCAN_RESPONSE serial: 5 error { code: EC_OK }"), run(); }, ""},
+      {[&] { wait(101), pump([&] { return !seen.empty(); }); },
+       "Error: DazaVadov connection error: Network operation timed out | now i 97  0 | closed"},
+      // A new link after the pause; with scan timeout 0 it waits as long as the scan takes.
+      {[&] { wait(10001), scan->async_scan("/j", note("j")); }, "ConfigD GET_FCHECK_REQUEST | "},
+      {[&] { apply("0", false), name_fcheck(); }, "accepted | " + open + options("0") + request(1, "/j")},
+      {[&] { wait(3600000), run(); }, ""},
+      {[&] { apply("2500", true), scan->init(); }, "now j 88  0 | closed"},
   };
   for (auto const& step : steps) {
     step.first();

@@ -1,6 +1,7 @@
 #include "scanning/sm_threat_handler.h"
 
 #include <ctime>
+#include <regex>
 #include <tuple>
 
 #include <boost/filesystem/operations.hpp>
@@ -23,9 +24,13 @@ class handler_test : public scan_test {
     configure(defaults), app->get_proxy_scan("s")->async_scan("/none", [](auto const&...) {}), name_fcheck();
   }
 
-  std::uint32_t judge(std::string const& object, std::string const& report, std::int64_t threat_id) {
-    sm_threat_handler_t::scan_info_t info{{}, 0, 0, std::make_shared<qn::RemoteUser>(), "s", sm_clock_t::steady::now(),
-                                          object};
+  // The module asked about `asked` (by default the object), with its numbers.
+  std::uint32_t judge(std::string const& object, std::string const& report, std::int64_t threat_id,
+                      std::string asked = "") {
+    struct stat st {};
+    asked = asked.empty() ? object : asked, ::stat(asked.c_str(), &st);
+    sm_threat_handler_t::scan_info_t info{
+        {}, st.st_dev, st.st_ino, std::make_shared<qn::RemoteUser>(), "s", sm_clock_t::steady::now(), asked};
     EXPECT_TRUE(TextFormat::ParseFromString(report, &info.report));
     EXPECT_TRUE(TextFormat::ParseFromString("user: 'b' domain: 'W' ip: '1.1'", info.last_writer.get()));
     info.report.set_object(object);
@@ -48,14 +53,15 @@ TEST_F(handler_test, action_decides_verdict_log_level_cache_and_record_or_releas
   for (auto const& [settings, added, verdict, level, verdict_tail, recorded, error] : cases) {
     configure(defaults + settings);
     std::string const file = box.write(std::to_string(--id), "x"), object = file + added;
+    std::string const shown = std::regex_replace(object, std::regex(std::string(1, '\0')), "\\x00");  // as logged
     struct stat st;
     ASSERT_EQ(0, ::stat(file.c_str(), &st));
     std::shared_ptr<qn::RemoteUser> writer;  // the entry a result lands in, under stat's numbers
     app->file_cache->is_clean(st.st_dev, st.st_ino, writer);
     EXPECT_EQ(verdict, judge(object, known, id));
-    EXPECT_TRUE(log.contains(level + (": \"" + object) + "\" - infected with E, last modified by W\\b from 1.1"));
-    EXPECT_TRUE(log.contains("Info: \"" + object + "\": " + sm_verdict_name(verdict) + verdict_tail));
-    EXPECT_TRUE(!*error || log.contains("Error: Processing \"" + object + "\" (" + error + "), access rejected"));
+    EXPECT_TRUE(log.contains(level + (": \"" + shown) + "\" - infected with E, last modified by W\\b from 1.1"));
+    EXPECT_TRUE(log.contains("Info: \"" + shown + "\": " + sm_verdict_name(verdict) + verdict_tail));
+    EXPECT_TRUE(!*error || log.contains("Error: Processing \"" + shown + "\" (" + error + "), access rejected"));
     EXPECT_FALSE(exists(object.c_str() + std::string(sm_threat_handler_t::alert_suffix)));
     EXPECT_EQ(verdict == 1, app->file_cache->is_clean(st.st_dev, st.st_ino, writer));
     int answer = -1;  // a pending record answers the lock check
@@ -69,7 +75,7 @@ TEST_F(handler_test, action_decides_verdict_log_level_cache_and_record_or_releas
 TEST_F(handler_test, alert_file_written_kept_on_a_second_detection_and_removed_once_neutralized) {
   configure(defaults + "on_known_virus: SMB_QUARANTINE action_delay: 90000");
   std::string const file = box.write("a&b", "x"), alert = file + sm_threat_handler_t::alert_suffix;
-  ASSERT_EQ(0, ::chmod(file.c_str(), 0640));
+  ASSERT_EQ(0, ::chmod(file.c_str(), 06751));
   // At the start of a whole second, so that the time written is known.
   sm_clock_t::advance(std::chrono::seconds(1) - sm_clock_t::system::now().time_since_epoch() % std::chrono::seconds(1));
   std::time_t const at = sm_clock_t::seconds_since_epoch();
@@ -78,7 +84,7 @@ TEST_F(handler_test, alert_file_written_kept_on_a_second_detection_and_removed_o
                 " because it contains the following threats:\r\nE (known virus),\r\nBar (joke program).\r\n\r\nYou "
                 "can delete this file.\r\nIt is strongly recommended to do the anti-virus scan of your PC!\r\n",
             cf_read_file(alert));
-  struct stat st;  // made 0600, then given the blocked file's mode
+  struct stat st;  // made 0600, then given the blocked file's mode less execute and special bits
   EXPECT_TRUE(::stat(alert.c_str(), &st) == 0 && st.st_mode == 0100640);
 
   std::string const old = cf_read_file(alert);
@@ -89,10 +95,30 @@ TEST_F(handler_test, alert_file_written_kept_on_a_second_detection_and_removed_o
 
   // threat id, path, dev, ino, report, remote user, moment, tag, locked, neutralized
   auto threat = std::make_shared<sm_threat_t>(sm_threat_t{0, file, 0, 0, {}, {}, 0, "s", false, true});
-  for (bool other_path : {true, false}) {
-    threat->has_paths = other_path;
+  ASSERT_EQ(0, ::symlink(root.c_str(), box.file("via").c_str()));
+  // recorded path, another live path; the alert file stays when either goes through a link or is not the last
+  for (auto const& [path, other_path] : {std::pair{box.file("via/a&b"), false}, {file, true}, {file, false}}) {
+    threat->path = path, threat->has_paths = other_path;
     app->threat_handler->threat_received(threat);
-    EXPECT_EQ(other_path, exists(alert));
+    EXPECT_EQ(other_path || path != file, exists(alert)) << path;
+  }
+}
+
+TEST_F(handler_test, alert_file_only_beside_the_file_asked_about_inside_the_chroot_never_through_a_link) {
+  configure(defaults + "on_known_virus: SMB_BLOCK action_delay: 90000");
+  test_sandbox_t outside;
+  ASSERT_EQ(0, ::mkdir(box.file("d").c_str(), 0700) + ::symlink(box.file("d").c_str(), box.file("ln").c_str()));
+  std::string const f = box.write("d/f", "x"), g = box.write("d/g", "x"), alert = f + sm_threat_handler_t::alert_suffix;
+  // object, asked, reason, a file that must not appear
+  std::tuple<std::string, std::string, char const*, std::string> const cases[] = {
+      {box.file("ln/f"), "", "open: Too many levels of symbolic links", alert},  // a folder swapped for a link
+      {f, g, "the scanned object is not the file asked about", alert},
+      {outside.write("f", "x"), "", "outside the Samba chroot directory", outside.file("f.quarn.alert.txt")},
+  };
+  for (auto const& [object, asked, reason, absent] : cases) {
+    EXPECT_EQ(2u, judge(object, known, 1, asked));
+    EXPECT_TRUE(log.contains("Warning: Failed to create \"" + object + ".quarn.alert.txt\": " + reason)) << reason;
+    EXPECT_FALSE(exists(absent)) << reason;
   }
 }
 

@@ -15,12 +15,15 @@ TEST(daemon_road, verdicts_writers_locks_scan_failures_and_the_whole_life_of_a_d
   // Detections are recorded an hour in the past, so that their delayed actions are due at once.
   rig_t rig(
       "log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 action_delay: 60000 share { item { tag: 'Public_Docs' "
-      "alert_files: true on_known_virus: SMB_BLOCK } item { tag: 'quar' alert_files: true on_known_virus: "
-      "SMB_QUARANTINE } item { tag: 'strict' block_on_error: true } item { tag: 'lax' block_on_error: false } }",
+      "alert_files: true on_known_virus: SMB_BLOCK block_on_error: true } item { tag: 'quar' alert_files: true "
+      "on_known_virus: SMB_QUARANTINE } item { tag: 'strict' block_on_error: true } item { tag: 'lax' "
+      "block_on_error: false } }",
       "--backdate 3600");
   std::string const root = rig.root, stub = QN_BIN_DIR "/fcheck-stub", failing = rig.box.file("failing/fc.sock");
   for (char const* dir : {"/s", "/q", "/o", "/failing"}) ::mkdir((root + dir).c_str(), 0700);
   rig.box.write("s/clean.txt", "clean"), rig.box.write("o/x.txt", "x"), rig.box.write("o/y.txt", "y");
+  rig.box.write("s/two\nlines.txt", "clean");
+  ASSERT_EQ(0, ::truncate(rig.box.write("s/big.bin", "").c_str(), 65 << 20));  // too large to scan
   for (char const* file : {"s/locked.com", "q/life.com"})
     ASSERT_EQ(0, run_program({stub, "--make-test-file", rig.box.file(file)}, {}).status);
   test_child_t broken({stub, "--socket", failing, "--fail-scans", "EC_SCAN_LIMIT_REACHED"},
@@ -38,12 +41,16 @@ TEST(daemon_road, verdicts_writers_locks_scan_failures_and_the_whole_life_of_a_d
   // two shares get one that fails every scan.
   EXPECT_EQ(1u, rig.ask(m[0], msg_t::OP_OPEN, "/s/clean.txt"));
   EXPECT_EQ(1u, rig.ask(m[0], msg_t::OP_OPEN, "/s/clean.txt"));  // from the cache
+  EXPECT_EQ(1u, rig.ask(m[0], msg_t::OP_OPEN, "/s/two\nlines.txt"));
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(2u, rig.ask(m[0], msg_t::OP_OPEN, "/s/big.bin")) << "a scan error is not cached";
   EXPECT_EQ(2u, rig.ask(m[0], msg_t::OP_OPEN, "/s/locked.com"));
   EXPECT_EQ(2u, rig.ask(m[1], msg_t::OP_OPEN, "/q/life.com"));
   EXPECT_EQ(0, ::access(alert.c_str(), F_OK));
   rig.route = failing;
   EXPECT_EQ(2u, rig.ask(m[2], msg_t::OP_READ, "/o/x.txt"));
   EXPECT_EQ(1u, rig.ask(m[3], msg_t::OP_READ, "/o/y.txt"));
+  m[3].hang_up();
   // The detection is written with its writer, share tag and lock; a locked file is not scanned on open.
   rig.pump([&] {
     return sql("SELECT tag, locked, remote_user, remote_domain, remote_ip FROM history JOIN threat USING "
@@ -63,6 +70,11 @@ TEST(daemon_road, verdicts_writers_locks_scan_failures_and_the_whole_life_of_a_d
   rig.pump([&] { return ::access(alert.c_str(), F_OK) != 0; });
   EXPECT_EQ("1|0\n3|1\n", sql("SELECT event, neutralized FROM history WHERE threat_id = 2 ORDER BY history_id"));
   EXPECT_EQ(0, ::access((root + "/quarantine/2-life.com").c_str(), F_OK));
+  // Infected in place after its clean verdict: the write makes it unknown again.
+  rig.box.write("s/clean.txt", cf_read_file(root + "/s/locked.com"));
+  m[0].event(msg_t::OP_WRITE, "/s/clean.txt", 0);
+  EXPECT_EQ(2u, rig.ask(m[0], msg_t::OP_OPEN, "/s/clean.txt"));
+  rig.pump([&] { return sql("SELECT count(*) FROM threat") == "3\n"; });
 
   rig.configd.signal(SIGTERM);
   rig.finish(107);
@@ -76,11 +88,16 @@ TEST(daemon_road, verdicts_writers_locks_scan_failures_and_the_whole_life_of_a_d
         "Warning: Error on scanning " + q("/o/x.txt") + failed + "rejected",
         "Warning: Error on scanning " + q("/o/y.txt") + failed + "allowed",
         "Notice: " + life + " - infected with Standard-Test-File",
-        "Info: " + life + ": access rejected, executing action is delayed for 1 minute"})
+        "Info: " + life + ": access rejected, executing action is delayed for 1 minute",
+        "check_file: \"/s/two\\x0alines.txt\" -> " + q("/s/two\\x0alines.txt")})
     EXPECT_NE(std::string::npos, rig.log().find(line + "\n")) << line;
-  // Scans at the file checker: the clean file once, the locked one for its first open and the read.
+  // A normal run, modules hanging up included, logs no Error line; a line feed in a path stays escaped.
+  EXPECT_EQ(std::string::npos, rig.log().find(" Error: ")) << rig.log();
+  EXPECT_EQ(std::string::npos, rig.log().find("two\n"));
+  // Scans at the file checker: the clean file once before its write, the locked one for its first
+  // open and the read.
   std::string const scans = cf_read_file(rig.box.file("fc.out"));
-  for (auto const& [path, count] : std::map<std::string, int>{{"/s/clean.txt", 1}, {"/s/locked.com", 2}}) {
+  for (auto const& [path, count] : std::map<std::string, int>{{"/s/clean.txt", 2}, {"/s/locked.com", 2}}) {
     std::regex const request("PROXY_SCAN_REQUEST serial=\\d+ path=" + q(path) + "\n");
     EXPECT_EQ(count, std::distance(std::sregex_iterator(scans.begin(), scans.end(), request), {})) << path;
   }
@@ -106,23 +123,27 @@ TEST(daemon_faults, a_thousand_modules_and_a_burst_of_sighups_get_one_answer_eac
     EXPECT_EQ(1u, rig.ask(first, n % 2 ? msg_t::OP_OPEN : msg_t::OP_READ, "/0"));
     rig.pump([&] { return rig.sent[out_t::GET_CONFIG_REQUEST] >= n; });
   }
-  // Serial 1 known clean, 2 scanned (now and then cached), 3 on every tenth module infected.
+  for (int i = 1; i <= 1000; ++i) rig.add("public");
+  rig.pump([&] { return module_t::settled >= 1001; });
+  // Serial 1 known clean, 2 scanned (now and then cached), 3 on every tenth module infected; new
+  // settings arrive while verdicts are being written.
   for (int i = 1; i <= 1000; ++i) {
-    module_t& m = rig.add("public");
-    m.event(msg_t::OP_OPEN, "/0", 1);
-    m.event(msg_t::OP_READ, "/" + std::to_string(i % 100), 2);
-    if (i % 10 == 0) m.event(msg_t::OP_CLOSE, "/bad.com", 3);
+    rig.modules[i].event(msg_t::OP_OPEN, "/0", 1);
+    rig.modules[i].event(msg_t::OP_READ, "/" + std::to_string(i % 100), 2);
+    if (i % 10 == 0) rig.modules[i].event(msg_t::OP_CLOSE, "/bad.com", 3);
   }
-  rig.pump([&] { return module_t::received >= 10 + 2000 + 100; });
+  rig.configd.send(configd_peer_t::config_response(2, rig.config));
+  rig.pump([&] { return module_t::received >= 10 + 2000 + 100 && module_t::settled >= 2002; });
   rig.configd.signal(SIGTERM);
   rig.finish(107);
   verdicts_t const clean = {{1, {1}}, {2, {1}}}, infected = {{1, {1}}, {2, {1}}, {3, {2}}};
   for (std::size_t i = 1; i <= 1000; ++i) ASSERT_EQ(i % 10 ? clean : infected, rig.modules[i].verdicts) << i;
+  for (module_t const& m : rig.modules) ASSERT_EQ(2u, m.settings);  // at the hello, then the new settings
   for (auto const& serial : first.verdicts) EXPECT_EQ(std::vector<std::uint32_t>{1}, serial.second);
-  // One settings request for each SIGHUP, and nothing else happened.
+  // One settings request for each SIGHUP, one report for each settings, and nothing else happened.
   EXPECT_EQ(10u, rig.sent[out_t::GET_CONFIG_REQUEST]);
   EXPECT_TRUE(rig.configd.at_end());
-  EXPECT_EQ(1u, rig.sent[out_t::MY_INFO_NOTIFICATION]);
+  EXPECT_EQ(2u, rig.sent[out_t::MY_INFO_NOTIFICATION]);
   EXPECT_EQ(2u, rig.sent[out_t::GET_FCHECK_REQUEST]);
 }
 

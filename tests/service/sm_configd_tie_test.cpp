@@ -66,8 +66,9 @@ TEST_F(configd_tie_test, core_fingerprint_is_stored_only_when_new_and_non_empty)
                     none = entry("APP_SCAN_ENGINE", false, nullptr), v_empty = entry("APP_VORND", true, ""),
                     v_none = entry("APP_VORND", true, nullptr), v_d = entry("APP_VORND", true, "D"),
                     odd = entry("APP_SCAN_ENGINE", false, "\\x01\\xff");
-  // Rows 2 and 3: the extension must match the application.
+  // Row 2: unchanged; rows 3 and 4: the extension must match the application.
   std::pair<std::string, std::string> const steps[] = {{a, "A"},
+                                                       {a, "A"},
                                                        {entry("APP_VORND", false, "B"), "A"},
                                                        {entry("APP_SCAN_ENGINE", true, "B"), "A"},
                                                        {b + v_empty, "A"},

@@ -25,13 +25,12 @@
 #include "tests/support/sandbox.h"
 #include "vfs_link/sm_module_msg.h"
 
-
 typedef qn::SMBGardix2ConfigdMessage out_t;
 typedef sm_module_msg_t msg_t;
 typedef std::map<std::uint32_t, std::vector<std::uint32_t>> verdicts_t;
 
 // A VFS module of share `tag` on its own connection to the daemon's socket under `root`: it keeps
-// every verdict under its serial.
+// every verdict under its serial, and counts the share settings it got.
 class module_t : private kson::transport_stream_t {
  public:
   module_t(std::string const& root, std::string const& tag) : root(root) {
@@ -65,8 +64,10 @@ class module_t : private kson::transport_stream_t {
 
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   verdicts_t verdicts;
-  std::uint32_t serial = 0;                // the last one asked
+  std::uint32_t serial = 0;  // the last one asked
+  std::size_t settings = 0;
   static inline std::size_t received = 0;  // verdicts, by all modules
+  static inline std::size_t settled = 0;   // settings frames, by all modules
 
  private:
   void put(msg_t const& m) {
@@ -77,6 +78,7 @@ class module_t : private kson::transport_stream_t {
     msg_t m;
     ASSERT_TRUE(m.deserialize(parser));
     if (m.type == msg_t::TYPE_VERDICT) verdicts[m.serial].push_back(m.verdict), ++received;
+    if (m.type == msg_t::TYPE_SHARE_SETTINGS) ++settings, ++settled;
   }
 
   std::string root;
@@ -94,9 +96,14 @@ struct rig_t {
                  QN_BIN_DIR "/quarn-smbgardix"},
                 "3") {
     for (int i = 0; i < 200 && !boost::filesystem::exists(fc); ++i) ::usleep(100000);
+    EXPECT_TRUE(boost::filesystem::exists(fc)) << "the file checker did not listen";
     configd.expect(out_t::GET_CONFIG_REQUEST);
-    module_t::received = 0;
-    qn::SMBGardixConfig config;
+    module_t::received = module_t::settled = 0;
+    // A socket file left behind by a crashed run: the daemon replaces it.
+    int const stale = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{AF_UNIX, {}};
+    (root + "/vfs.sock").copy(addr.sun_path, sizeof addr.sun_path - 1);
+    EXPECT_EQ(0, ::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr) + ::close(stale));
     EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(
         "samba_chroot_dir: '" + root + "' smb_socket_path: 'vfs.sock' actual_log { type: FILE path: '" +
             box.file("daemon.log") + "' } " + settings,
@@ -153,4 +160,5 @@ struct rig_t {
   configd_peer_t configd;
   std::map<int, std::size_t> sent;
   modules_t modules;
+  qn::SMBGardixConfig config;  // the settings sent at the start
 };

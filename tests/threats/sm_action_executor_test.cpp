@@ -1,5 +1,11 @@
 #include "tests/threats/threats_app_fixture.h"
 
+#include <sys/stat.h>
+
+#include <boost/filesystem/operations.hpp>
+#include <fstream>
+#include <sstream>
+
 namespace {
 
 class sm_action_executor_test : public threats_app_test {
@@ -63,14 +69,18 @@ class sm_action_executor_test : public threats_app_test {
     EXPECT_TRUE(quiet());
     answer(id, code);
   }
-  // Nothing is asked half a second before `s`, and the operation on `id` comes before a second has passed. It is
-  // answered at a whole second, so that the next one is planned at a whole second.
-  void due(double s, std::int64_t id, qn::ErrorCode code = qn::EC_OK) {
+  // Nothing is asked half a second before `s`, and the operation on `id` comes before a second has passed, and
+  // nothing more while `meanwhile` runs. It is answered at a whole second, so that the next one is planned at a
+  // whole second.
+  void due(
+      double s, std::int64_t id, qn::ErrorCode code = qn::EC_OK, std::function<void()> const& meanwhile = [] {}) {
     at(s - 0.5);
     EXPECT_TRUE(quiet()) << s;
     at(s + 0.5);
     EXPECT_EQ("THREAT_OP_REQUEST " + std::to_string(id), collect(1));
     EXPECT_LT(now(), s + 1);
+    meanwhile();
+    EXPECT_TRUE(quiet()) << s;
     at(s + 1), answer(id, code);
   }
 
@@ -103,7 +113,8 @@ TEST_F(sm_action_executor_test, whole_seconds_of_delay_hand_ins_and_suspension) 
   subscribe();
   idle(1), at(0);
   std::int64_t const g = add(5, true);  // idle: planned at once
-  due(5, g);                            // 999 ms: at the moment
+  // 999 ms: at the moment. Restarted while g's operation is under way, the walk waits for that answer.
+  due(5, g, qn::EC_OK, [&] { configure("action_delay: 999 on_known_virus: SMB_QUARANTINE"); });
   idle(2);
   configure("action_delay: 1999 on_known_virus: SMB_QUARANTINE");  // restarts the walk
   idle(3), at(6);
@@ -114,22 +125,47 @@ TEST_F(sm_action_executor_test, whole_seconds_of_delay_hand_ins_and_suspension) 
   due(16, d), acts(e);  // 1999 ms: one whole second after f's moment
   due(26, l, qn::EC_CAN_NOT_BE_CURED);
   idle(4);
-  // Suspended while h waits and k is queued; back again, only the database's opening restarts it,
-  // walking from the start.
+  // Suspended while h waits, k is queued and the database is reopened, held by another process: that open is
+  // closed again. Back again, only the database's opening restarts it, walking from the start.
   std::int64_t const h = add(40, true), k = add(-50, true);
-  configure("", true), pump([&] { return !app->threat_base->is_opened(); });
-  at(41);
+  db.exec("BEGIN EXCLUSIVE;");
+  send(*fc, server_t::THREATS_SUBSCRIBED, [&](server_t& m) { m.set_dbpath(db.db_path().string()); });
+  pump([&] { return !app->threat_base->is_opened(); });
+  configure("", true), db.exec("COMMIT;");
+  pump([&] { return count("Debug: Threats base: opened at") == 2; }), at(41);
+  EXPECT_TRUE(quiet() && !app->threat_base->is_opened());
   neutralize(k);  // by someone else meanwhile: the queue keeps no trace of it
   configure("action_delay: 1999 on_known_virus: SMB_QUARANTINE");
   subscribe();
-  // Stopped by the restart at 1999 ms and the suspension, and not restarted before the opening.
-  EXPECT_EQ(2, count("Debug: sm_action_executor_t::stop"));
+  // Stopped by the two restarts and the reopening, and not restarted before the opening.
+  EXPECT_EQ(3, count("Debug: sm_action_executor_t::stop"));
   for (std::int64_t id : {l, h}) acts(id);
   idle(5);
   std::string const incurable = ": " + qn::make_error_code(qn::EC_CAN_NOT_BE_CURED).message();
-  EXPECT_EQ((std::vector<std::string>{act(g), act(f, " already neutralized"), act(d), act(e), act(l),
-                                      act(l, incurable, "Error"), act(l), act(h)}),
+  EXPECT_EQ((std::vector<std::string>{act(g), act(g, " already neutralized"), act(f, " already neutralized"), act(d),
+                                      act(e), act(l), act(l, incurable, "Error"), act(l), act(h)}),
             acted());
+}
+
+TEST_F(sm_action_executor_test, a_path_that_leads_to_another_file_now_is_left_alone) {
+  // Detected files */f. Then the folder "out" is moved out of the chroot and linked back, the same file at the end
+  // of the link, and "swapped" becomes a link to "kept", whose f is another file: only that one is acted on.
+  namespace fs = boost::filesystem;
+  std::ostringstream lines;
+  for (std::string const name : {"out", "swapped", "kept"}) {
+    std::string const path = root + "/" + name + "/f";
+    struct stat st;
+    fs::create_directory(root + "/" + name), std::ofstream(path) << name, ::stat(path.c_str(), &st);
+    db.add_history({last = db.add_threat(path, st.st_dev, st.st_ino), start - 9, "q", true, db.report_blob(path)});
+    lines << (last < 3 ? "Warning" : "Info")
+          << ": Executing delayed action: " << sm_threat_t{last, path, st.st_dev, st.st_ino, {}, {}, 0, "q"}
+          << (last < 3 ? ": the path names another file now, left alone|" : "|");
+  }
+  fs::rename(root + "/out", box.path() + "/out"), fs::create_directory_symlink(box.path() + "/out", root + "/out");
+  fs::remove_all(root + "/swapped"), fs::create_directory_symlink(root + "/kept", root + "/swapped");
+  configure("on_known_virus: SMB_QUARANTINE");
+  subscribe(), acts(3), idle(1);
+  EXPECT_EQ(lines.str(), boost::algorithm::join(acted(), "|") + "|");
 }
 
 }  // namespace

@@ -84,12 +84,13 @@ TEST_F(sm_threat_base_service_test, syncs_detections_writes_them_in_batches_and_
   EXPECT_EQ((std::vector<std::string>{"0:0", "1:0", "2:0", "closed"}), events);
 }
 
-TEST_F(sm_threat_base_service_test, twenty_one_failed_tasks_make_it_broken_until_init) {
+TEST_F(sm_threat_base_service_test, twenty_one_failed_tasks_in_a_row_make_it_broken_until_init) {
   app->threat_base->sync_new_threat(detection("f", true));
-  for (int failed = 1; failed <= 21; ++failed) {
+  for (int failed = 1; failed <= 41; ++failed) {
+    if (failed == 21) open();  // a success starts the count again
     app->threat_base->open(db.sandbox() / "missing" / "threats.db");
     pump([&] { return count("Error: Threat base: unable to open database file") == failed; });
-    EXPECT_EQ(failed == 21, count("Notice: Threat base: too many errors, decided to be broken") == 1) << failed;
+    EXPECT_EQ(failed == 41, count("Notice: Threat base: too many errors, decided to be broken") == 1) << failed;
   }
   EXPECT_EQ("THREAT_OP_REQUEST -1", collect(1));
   EXPECT_EQ(1, count("Error: Sync threat #-1: dev=1 ino=7 path=\"/share/f\" tag='s': Database closed"));
@@ -103,6 +104,12 @@ TEST_F(sm_threat_base_service_test, twenty_one_failed_tasks_make_it_broken_until
   pump([&] { return count("Error: Threat base: Database version mismatch: current is 2, but 1.x is required"); });
   db.exec("UPDATE property SET value = '1';");
   open();
+  refuse_syncs = true;  // a refused sync leaves nothing pending: the file's next detection is synced too
+  for (int i = 1; i <= 2; ++i) {
+    app->threat_base->sync_new_threat(detection("h", true));
+    EXPECT_EQ("THREAT_SYNC_REQUEST " + std::to_string(made.back()->threat_id), collect(1));
+    pump([&] { return count("Error: Sync threat #") == 1 + i; });
+  }
 }
 
 }  // namespace

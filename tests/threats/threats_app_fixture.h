@@ -47,7 +47,7 @@ class threats_app_test : public app_fixture_t {
   }
 
   // One message as its tag and its threat or history id. A sync is answered with the history id
-  // that is minus the provisional threat id.
+  // that is minus the provisional threat id, or refused.
   std::string receive(fc_socket_t& from) {
     unsigned char h[4];
     boost::asio::read(from, boost::asio::buffer(h));
@@ -55,7 +55,10 @@ class threats_app_test : public app_fixture_t {
     boost::asio::read(from, boost::asio::buffer(&body[0], body.size()));
     fc::ClientMessage m;
     EXPECT_TRUE(m.ParseFromString(body));
-    auto const answer = [&](server_t& r) { r.set_serial(m.serial()), r.set_history_id(-m.threat_id()); };
+    auto const answer = [&](server_t& r) {
+      if (r.set_serial(m.serial()), r.set_history_id(-m.threat_id()), refuse_syncs)
+        r.mutable_error()->set_code(qn::EC_DB_COMMON_ERROR);
+    };
     if (m.tag() == fc::ClientMessage::THREAT_SYNC_REQUEST) send(from, server_t::THREAT_SYNC_RESPONSE, answer);
     return fc::ClientMessage::ClientMessageTag_Name(m.tag()) +
            (m.has_threat_id() || m.has_history_id() ? " " + std::to_string(m.threat_id() + m.history_id()) : "");
@@ -77,11 +80,13 @@ class threats_app_test : public app_fixture_t {
     return boost::algorithm::join(got, "|");
   }
 
-  // Whether the file checker hears nothing more while the loop runs long enough for whatever is
-  // under way to show.
+  // Whether the file checker hears nothing more once the database thread and the loop have both
+  // run dry: what is under way has shown by then, however slow the database.
   bool quiet() {
-    auto const end = std::chrono::steady_clock::now() + 50ms;
-    pump([&] { return std::chrono::steady_clock::now() > end; });
+    for (int still = 0; still < 2;) {
+      pump([&] { return app->threat_base->is_idle(); });
+      still = (app->io_context.restart(), app->io_context.poll()) ? 0 : still + 1;
+    }
     return std::none_of(conns.begin(), conns.end(), [](fc_socket_t& s) { return s.available(); });
   }
 
@@ -89,4 +94,5 @@ class threats_app_test : public app_fixture_t {
   boost::asio::io_context io;
   boost::asio::local::stream_protocol::acceptor listener{io, (db.sandbox() / "fc.sock").string()};
   std::deque<fc_socket_t> conns;
+  bool refuse_syncs = false;
 };

@@ -35,10 +35,12 @@ class vfs_link_test : public app_fixture_t {
     return socket.connect({root + "/vfs.sock"}), socket.release();
   }
 
-  // The loop runs while the socket is full, so that the daemon drains it.
+  // The loop runs while the socket is full, so that the daemon drains it; the module takes its
+  // replies meanwhile, as the daemon reads no further while they are unread.
   void send(int fd, std::string const& bytes) {
     std::size_t done = 0;
     pump([&] {
+      drain(fd);
       ssize_t const put = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
       done += put > 0 ? static_cast<std::size_t>(put) : 0;
       return done == bytes.size() || (put < 0 && errno != EAGAIN);

@@ -1,6 +1,9 @@
 #include "tools/fcheck_stub/stub_client.h"
 
 #include <iostream>
+#include <string>
+
+#include <boost/asio/write.hpp>
 
 #include "tools/fcheck_stub/stub_fcheck_server.h"
 #include "tools/fcheck_stub/stub_text.h"
@@ -21,13 +24,25 @@ stub_client_t::stub_client_t(std::shared_ptr<cf_local_stream_socket_t> socket, i
 void stub_client_t::print(std::string const& text) const { std::cout << "conn " << id << ": " << text << std::endl; }
 
 void stub_client_t::send(fc::ServerMessage const& message) {
-  if (!is_open()) return;
+  if (!is_open() || stalled) return;
   print("sent " + stub_text_t::describe(message));
   try {
     async_send_message(message);
   } catch (boost::system::system_error const& e) {
     print(std::string("cannot send: ") + e.what());
   }
+}
+
+void stub_client_t::send_half(fc::ServerMessage const& message) {
+  if (!is_open() || stalled) return;
+  print("sent half of " + stub_text_t::describe(message));
+  std::string const body = message.SerializeAsString();
+  std::uint32_t const size = static_cast<std::uint32_t>(body.size());
+  std::string frame{char(size), char(size >> 8), char(size >> 16), char(size >> 24)};
+  frame += body.substr(0, body.size() / 2);
+  boost::system::error_code ignored;
+  boost::asio::write(*socket, boost::asio::buffer(frame), ignored);
+  stalled = true;
 }
 
 void stub_client_t::close(std::string const& reason) {

@@ -22,6 +22,8 @@ class stub_client_t : public std::enable_shared_from_this<stub_client_t>, public
   void print(std::string const& text) const;
   // Prints the message and queues it; nothing once the connection is closed.
   void send(fc::ServerMessage const& message);
+  // Prints the message and writes its header and half its body; nothing is sent after it.
+  void send_half(fc::ServerMessage const& message);
   // Closes the socket once, prints "closed" with the reason (if any) and makes the server
   // forget the connection.
   void close(std::string const& reason);
@@ -39,5 +41,6 @@ class stub_client_t : public std::enable_shared_from_this<stub_client_t>, public
   int id;
   std::uint32_t close_after;
   std::uint32_t received = 0;
+  bool stalled = false;
   stub_fcheck_server_t& server;
 };

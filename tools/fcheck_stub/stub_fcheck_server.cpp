@@ -224,7 +224,14 @@ void stub_fcheck_server_t::answer_scan(std::weak_ptr<stub_client_t> const& weak,
     if (result.infected)
       answer.set_threat_id(keeper.hold(result.report.object(), result.dev, result.ino, result.report));
   }
-  client->send(answer);
+  if (options.stuck_scans == "silent") {
+    client->print("scan " + std::to_string(serial) + " not answered");
+  } else if (options.stuck_scans == "half-frame") {
+    client->send_half(answer);
+  } else {
+    if (options.stuck_scans == "wrong-serial") answer.set_serial(serial + 0x80000000u);
+    client->send(answer);
+  }
 }
 
 void stub_fcheck_server_t::notify(std::int64_t history_id) {

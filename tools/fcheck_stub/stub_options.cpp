@@ -48,6 +48,9 @@ bool stub_options_t::parse(int argc, char* argv[], int& status) {
       "backdate", po::value<std::int64_t>(&backdate), "write history moments SECONDS in the past")(
       "reuse-threats", po::bool_switch(&reuse_threats),
       "file a detection of a file already recorded (same path, device, inode; not neutralized) under its threat")(
+      "stuck-scans", po::value<std::string>(&stuck_scans),
+      "never answer scans (silent), answer them under serials nobody asked (wrong-serial), or send half of the "
+      "first answer and then nothing more on that connection (half-frame)")(
       "make-test-file", po::value<std::string>(&test_file),
       "write the standard anti-malware test file to PATH and exit");
 
@@ -69,6 +72,9 @@ bool stub_options_t::parse(int argc, char* argv[], int& status) {
       problem = "--fail-scans: " + fail_text + " is no error code";
     else if (vm.count("close-after") && close_after == 0)
       problem = "--close-after must be at least 1";
+    else if (!stuck_scans.empty() && stuck_scans != "silent" && stuck_scans != "wrong-serial" &&
+             stuck_scans != "half-frame")
+      problem = "--stuck-scans: " + stuck_scans + " is no mode";
     else if (backdate < 0)
       problem = "--backdate must not be negative";
     else if (!rules_file.empty())

@@ -1,0 +1,139 @@
+// Resident memory of the daemon that modules can make it hold: one module sending open events of a
+// file known clean and reading none of its verdicts, and many modules each holding an unfinished
+// frame. Options: --requests N (1000000), --connections C (2000), --frame BYTES (the body the
+// frames announce, 1048576; all of it but the last byte is sent), --daemon PATH.
+
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/support/bench_args.h"
+#include "bench/support/bench_child.h"
+#include "bench/support/bench_sandbox.h"
+#include "bench/support/vfs_load_protocol.h"
+
+namespace {
+
+int connect_to(std::string const& path) {
+  int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{AF_UNIX, {}};
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("cannot connect to " + path);
+  return fd;
+}
+
+// Sends as much as the daemon takes; stops once it has taken nothing for a second.
+std::size_t push(int fd, std::string const& bytes) {
+  std::size_t sent = 0;
+  for (pollfd p{fd, POLLOUT, 0}; sent < bytes.size() && ::poll(&p, 1, 1000) == 1;) {
+    ssize_t const put = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (put < 0 && errno != EAGAIN) break;
+    sent += put > 0 ? static_cast<std::size_t>(put) : 0;
+  }
+  return sent;
+}
+
+// Reads until `count` frames have come, or the daemon closes the connection.
+std::size_t read_frames(int fd, std::size_t count) {
+  std::size_t frames = 0;
+  std::string in;
+  char chunk[65536];
+  for (ssize_t got; frames < count && (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
+    in.append(chunk, got);
+    std::size_t at = 0;
+    for (std::uint32_t n; in.size() - at >= 4 && in.size() - at - 4 >= (std::memcpy(&n, &in[at], 4), n);)
+      at += 4 + n, ++frames;
+    in.erase(0, at);
+  }
+  return frames;
+}
+
+// Waits until the daemon has read every byte sent on the connection, or has closed it.
+void wait_taken(int fd) {
+  for (int unread = 1, i = 0; i < 1000 && ::ioctl(fd, SIOCOUTQ, &unread) == 0 && unread > 0; ++i) ::usleep(10000);
+}
+
+long resident_kib(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) throw std::runtime_error("no peer");
+  std::ifstream status("/proc/" + std::to_string(peer.pid) + "/status");
+  for (std::string word; status >> word;)
+    if (word == "VmRSS:") return status >> size, long(size);
+  throw std::runtime_error("no VmRSS");
+}
+
+int run(bench_args_t const& args) {
+  auto const requests = static_cast<std::uint32_t>(args.number("requests", 1e6));
+  auto const connections = static_cast<std::size_t>(args.number("connections", 2000));
+  auto const frame = static_cast<std::uint32_t>(args.number("frame", 1 << 20));
+  rlimit files{};  // the modules' ends, and the daemon's
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  bench_sandbox_t box;
+  auto const clean = box.make_files("share", 1);
+  box.write_daemon_config("1000000");
+  bench_child_t fcheck({bench_sandbox_t::program("fcheck-stub"), "--socket", box.file("fc.sock")}, "/dev/null");
+  bench_sandbox_t::wait_for_socket(box.file("fc.sock"));
+  bench_child_t daemon(
+      {bench_sandbox_t::program("configd-stub"), "--config", box.file("smbgardix.conf"), "--fcheck-socket",
+       box.file("fc.sock"), "--daemon", args.text("daemon", bench_sandbox_t::program("quarn-smbgardix"))},
+      box.file("daemon.out"));
+  bench_sandbox_t::wait_for_socket(box.file("vfs.sock"));
+  vfs_load_protocol_t const protocol("bench", box.path(), "/share", clean);
+
+  int const lazy = connect_to(box.file("vfs.sock"));
+  std::string stream = protocol.greeting();
+  protocol.append_request(stream, 1, 0);
+  if (push(lazy, stream) != stream.size() || read_frames(lazy, 2) != 2) throw std::runtime_error("no first verdict");
+  stream.clear();
+  for (std::uint32_t serial = 2; serial <= requests + 1; ++serial) protocol.append_request(stream, serial, 0);
+  long const idle = resident_kib(lazy);
+  std::size_t const taken = push(lazy, stream);
+  long const unread = resident_kib(lazy);
+  std::printf(
+      "%u open events of a file known clean, none of the verdicts read: the daemon took %zu of them; "
+      "VmRSS %ld KiB before, %ld KiB after (+%ld KiB)\n",
+      requests, taken / (stream.size() / requests), idle, unread, unread - idle);
+  std::string const rest = stream.substr(taken);
+  std::thread writer([&] { push(lazy, rest); });
+  std::size_t const verdicts = read_frames(lazy, requests);
+  writer.join();
+  std::printf("then read: %zu verdicts of %u\n", verdicts, requests);
+
+  std::vector<int> modules;
+  std::string const hello = protocol.greeting(), partial = std::string(reinterpret_cast<char const*>(&frame), 4) +
+                                                           std::string(frame > 0 ? frame - 1 : 0, 'x');
+  for (std::size_t i = 0; i < connections; ++i) modules.push_back(connect_to(box.file("vfs.sock")));
+  for (int fd : modules) push(fd, hello);
+  long const connected = resident_kib(lazy);
+  std::size_t held = 0;
+  for (int fd : modules) held += push(fd, partial) == partial.size();
+  for (int fd : modules) wait_taken(fd);
+  long const holding = resident_kib(lazy);
+  std::printf(
+      "%zu modules connected: VmRSS %ld KiB; %zu of them sent a frame announcing %u bytes and all but its "
+      "last byte: VmRSS %ld KiB (+%ld KiB)\n",
+      connections, connected, held, frame, holding, holding - connected);
+  for (int fd : modules) ::close(fd);
+  ::close(lazy);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return bench_main("bench_module_memory", argc, argv, &run); }
