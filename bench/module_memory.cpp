@@ -21,6 +21,7 @@
 
 #include "bench/support/bench_args.h"
 #include "bench/support/bench_child.h"
+#include "bench/support/bench_road.h"
 #include "bench/support/bench_sandbox.h"
 #include "bench/support/vfs_load_protocol.h"
 
@@ -87,13 +88,7 @@ int run(bench_args_t const& args) {
   bench_sandbox_t box;
   auto const clean = box.make_files("share", 1);
   box.write_daemon_config("1000000");
-  bench_child_t fcheck({bench_sandbox_t::program("fcheck-stub"), "--socket", box.file("fc.sock")}, "/dev/null");
-  bench_sandbox_t::wait_for_socket(box.file("fc.sock"));
-  bench_child_t daemon(
-      {bench_sandbox_t::program("configd-stub"), "--config", box.file("smbgardix.conf"), "--fcheck-socket",
-       box.file("fc.sock"), "--daemon", args.text("daemon", bench_sandbox_t::program("quarn-smbgardix"))},
-      box.file("daemon.out"));
-  bench_sandbox_t::wait_for_socket(box.file("vfs.sock"));
+  bench_road_t const road(box, args.text("daemon", bench_sandbox_t::program("quarn-smbgardix")));
   vfs_load_protocol_t const protocol("bench", box.path(), "/share", clean);
 
   int const lazy = connect_to(box.file("vfs.sock"));

@@ -12,6 +12,7 @@
 
 #include "bench/support/bench_args.h"
 #include "bench/support/bench_child.h"
+#include "bench/support/bench_road.h"
 #include "bench/support/bench_sandbox.h"
 #include "bench/support/load_comparison.h"
 #include "bench/support/vfs_load_protocol.h"
@@ -70,13 +71,7 @@ int run(bench_args_t const& args) {
   auto const files = box.make_files("share", static_cast<std::size_t>(args.number("files", 256)));
   // Without a cache every open is scanned; an error would reject access and fail the run.
   box.write_daemon_config("0");
-  bench_child_t fcheck({bench_sandbox_t::program("fcheck-stub"), "--socket", box.file("fc.sock")}, "/dev/null");
-  bench_sandbox_t::wait_for_socket(box.file("fc.sock"));
-  bench_child_t daemon(
-      {bench_sandbox_t::program("configd-stub"), "--config", box.file("smbgardix.conf"), "--fcheck-socket",
-       box.file("fc.sock"), "--daemon", args.text("daemon", bench_sandbox_t::program("quarn-smbgardix"))},
-      box.file("daemon.out"));
-  bench_sandbox_t::wait_for_socket(box.file("vfs.sock"));
+  bench_road_t const peers(box, args.text("daemon", bench_sandbox_t::program("quarn-smbgardix")));
 
   vfs_load_protocol_t const through_daemon("bench", box.path(), "/share", files);
   fcheck_load_protocol_t const direct(files);
@@ -85,7 +80,7 @@ int run(bench_args_t const& args) {
       "load average %s at start\n",
       files.size(), runs, seconds, bench_sandbox_t::load_average().c_str());
   int const single_cpu = bench_sandbox_t::single_cpu(args.number("cpu", -1));
-  std::vector<bench_child_t const*> const road{&fcheck, &daemon};
+  std::vector<bench_child_t const*> const road{&peers.fcheck, &peers.daemon};
   auto const rows = load_comparison_t::measure(
       load_comparison_t::parse_loads(args.text("loads", "1x1,1x8,64x1,64x8")), runs,
       load_comparison_t::side(through_daemon, box.file("vfs.sock"), seconds, true, single_cpu, road),
