@@ -17,6 +17,7 @@
 #include "framework/log/cf_file_log.h"
 #include "service/sm_app.h"
 #include "tests/fuzz/message_check.h"
+#include "tests/kson/kson_bytes.h"
 
 // Holds the share folder "share" with "file.txt"; removed at exit. Made once per process, with
 // the log sink: the daemon's lines go to /dev/null instead of piling up in the start-up buffer.
@@ -39,11 +40,6 @@ inline std::string fuzz_confine(std::string const& path) {
   std::string name;
   for (char c : path.substr(0, 40)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return path.empty() || path[0] != '/' ? name : fuzz_box() + "/" + name.substr(1);
-}
-
-inline std::string fuzz_frame(std::string const& body) {
-  size_t const n = body.size();
-  return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + body;
 }
 
 // A message from ConfigD, given as text; the uid of GET_FCHECK_RESPONSE is added.
@@ -76,7 +72,7 @@ struct fuzz_app_t {
     app = std::make_unique<sm_app_t>(pair[1]);
     if (!configured) return;
     fcheck_answer = fuzz_configd_body("tag: GET_FCHECK_RESPONSE socket_path: '" + fuzz_box() + "/fc.sock'");
-    feed(configd, fuzz_frame(fuzz_configd_body(
+    feed(configd, kson_test::frame(fuzz_configd_body(
                       "tag: GET_CONFIG_RESPONSE config_revision: 1 config { samba_chroot_dir: '" + fuzz_box() +
                       "' log_level: LOG_LEVEL_DEBUG actual_log { type: AUTO } smb_socket_path: 'vfs.sock' "
                       "max_cache_size: 100000 action_delay: 5000 alert_files: true block_on_error: true "
@@ -109,7 +105,7 @@ struct fuzz_app_t {
       ran = app->io_context.poll();
       char chunk[4096];
       if (::recv(configd, chunk, sizeof chunk, 0) > 0 && !fcheck_answer.empty())
-        ran += ::send(configd, fuzz_frame(fcheck_answer).data(), 4 + fcheck_answer.size(), MSG_NOSIGNAL) > 0;
+        ran += ::send(configd, kson_test::frame(fcheck_answer).data(), 4 + fcheck_answer.size(), MSG_NOSIGNAL) > 0;
       for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++ran)
         fds.push_back(fd), fcheck.push_back(fd);
     }

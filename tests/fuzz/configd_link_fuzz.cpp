@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         }
         body = message.SerializePartialAsString();
       }
-      fuzz.feed(fuzz.configd, n ? fuzz_frame(body) : std::string(4, '\0'));
+      fuzz.feed(fuzz.configd, n ? kson_test::frame(body) : std::string(4, '\0'));
     }
     ::shutdown(fuzz.configd, SHUT_WR);
     fuzz.pump();

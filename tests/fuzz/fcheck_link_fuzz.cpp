@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     int const tag = in.ConsumeIntegralInRange(0, tags->value_count() + 1);
     int const link = fuzz.fcheck[fuzz.fcheck.size() - 1 - in.ConsumeBool()];
     if (tag < tags->value_count())
-      fuzz.feed(link, fuzz_frame(build(in, tags->value(tag)->number())));
+      fuzz.feed(link, kson_test::frame(build(in, tags->value(tag)->number())));
     else
       fuzz.feed(module, module_frame(sm_module_msg_t::OP_OPEN, in.ConsumeIntegral<uint8_t>(), 4));
   }

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "tests/kson/kson_bytes.h"
 
 using kson_test::bytes;

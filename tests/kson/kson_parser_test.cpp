@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <string>
 
 #include "tests/kson/kson_bytes.h"
 
@@ -13,10 +12,8 @@ namespace {
 
 // Parses input once; keeps the parser so the tree stays valid.
 struct parsed {
-  explicit parsed(std::string const& input) : text(input) {
-    parser = kson_parser_new(text.data(), text.size());
-    rc = kson_parser_parse(parser, &root);
-  }
+  explicit parsed(std::string const& input)
+      : text(input), parser(kson_parser_new(text.data(), text.size())), rc(kson_parser_parse(parser, &root)) {}
   ~parsed() { kson_parser_free(parser); }
   std::string text;
   kson_parser_t* parser = nullptr;

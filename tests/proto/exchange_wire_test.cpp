@@ -5,10 +5,6 @@
 
 #include <google/protobuf/text_format.h>
 
-#include <memory>
-#include <string>
-#include <tuple>
-
 #include "configd_smb_gardix_ipc.pb.h"
 #include "scan_report.pb.h"
 #include "se_appinfo.pb.h"

@@ -56,11 +56,7 @@ class scan_test : public app_fixture_t {
     app->settings->apply(0, config, suspended);
   }
   // ConfigD's answer to a request for the file checker's socket.
-  void name_fcheck() {
-    qn::Configd2SMBGardixMessage answer;
-    answer.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE), answer.set_uid(::getuid());
-    configd.send((answer.set_socket_path(box.file("fc.sock")), answer));
-  }
+  void name_fcheck() { configd.send(configd_peer_t::fcheck_response(box.file("fc.sock"))); }
   // What happened since the last call, once the loop has run: log lines but the daemon's Debug lines, what the
   // callbacks got, requests to ConfigD, a connection accepted, and the file checker's messages in text form
   // (their pid checked and left out) up to the end of the stream.

@@ -2,7 +2,6 @@
 
 #include <ctime>
 #include <regex>
-#include <tuple>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -170,12 +169,9 @@ TEST(report_rules, worst_threat_real_error_description_lines_summary_and_delay_t
     EXPECT_EQ(real_error, sm_has_scan_error(report)) << text;
   }
 
+  // milliseconds, text
   std::pair<std::uint32_t, char const*> const delays[] = {
-      // milliseconds, text
-      {90000, "1 minute 30 seconds"},
-      {1209600000, "2 weeks"},
-      {694861999, "1 week 1 day 1 hour 1 minute 1 second"},
-  };
+      {90000, "1 minute 30 seconds"}, {1209600000, "2 weeks"}, {694861999, "1 week 1 day 1 hour 1 minute 1 second"}};
   for (auto const& [ms, text] : delays) EXPECT_EQ(text, sm_threat_handler_t::delay_text(ms));
 }
 

@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <csignal>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

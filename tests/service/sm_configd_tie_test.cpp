@@ -7,9 +7,6 @@
 
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include <google/protobuf/text_format.h>
 
 #include "se_appinfo.pb.h"
@@ -39,9 +36,7 @@ TEST_F(configd_tie_test, one_request_serves_every_waiting_callback_in_order) {
     EXPECT_EQ("tag: GET_FCHECK_REQUEST uid: " + std::to_string(::getuid()), configd.receive().ShortDebugString());
     EXPECT_EQ(-1, poll());
     EXPECT_FALSE(configd.has_data()) << "one request for all";
-    qn::Configd2SMBGardixMessage answer;
-    answer.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE), answer.set_uid(::getuid()),
-        answer.set_socket_path(path);
+    qn::Configd2SMBGardixMessage answer = configd_peer_t::fcheck_response(path);
     if (error != qn::EC_OK) answer.mutable_error()->set_code(error);
     configd.send(answer);
   }

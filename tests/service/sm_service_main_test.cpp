@@ -3,11 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <map>
-#include <memory>
 #include <regex>
-#include <string>
-#include <tuple>
 
 #include <boost/filesystem/operations.hpp>
 #include <google/protobuf/text_format.h>
@@ -89,6 +85,7 @@ TEST(service_run, fatal_input_ends_with_its_line_and_status) {
   std::string const config_check = "Error: Monitor: GET_CONFIG_RESPONSE: argument check failed: message.has_config";
   std::tuple<std::string, std::string, int> const cases[] = {
       {configd_peer_t::frame(std::string("\x08\x09", 2)), format, 1},  // an unknown tag does not parse
+      {"", "Error: Monitor connection: End of file\n", 1},
       {std::string(4, '\0'), size, 1},
       {std::string("\x01\x00\x00\x04", 4), size, 1},  // one above 64 MiB
       {framed("tag: GET_CONFIG_RESPONSE config { }"), config_check + "_revision()\n", 12},
@@ -106,24 +103,12 @@ TEST(service_run, fatal_input_ends_with_its_line_and_status) {
   for (auto const& [input, line, status] : cases) {
     SCOPED_TRACE(line);
     std::unique_ptr<configd_peer_t> peer = start_daemon();
-    peer->send_raw(input);
+    peer->send_raw(input), peer->close_socket();
     EXPECT_EQ(status, peer->wait());
     EXPECT_LOGGED(*peer, line);
     EXPECT_LOGGED(*peer, "Notice: Exit with status " + std::to_string(status) + " (" + reasons.at(status) + ")\n");
   }
   EXPECT_FALSE(boost::filesystem::exists(sandbox.file("missing")));
-}
-
-// Lines held back before the first settings are dropped below their threshold. The report
-// follows the reconfiguration, and ConfigD then closes the socket.
-TEST(service_run, lines_held_back_below_the_first_threshold_are_dropped) {
-  std::unique_ptr<configd_peer_t> peer = start_daemon();
-  peer->send(configd_peer_t::config_response(1, configd_peer_t::stderr_config(qn::LOG_LEVEL_WARNING)));
-  peer->expect(out_t::GET_FCHECK_REQUEST);
-  peer->expect(out_t::MY_INFO_NOTIFICATION);
-  peer->close_socket();
-  EXPECT_EQ(1, peer->wait());
-  EXPECT_EQ("Error: Monitor connection: End of file\n", peer->log());
 }
 
 // COM_QUARN_MONITOR holds an optional sign and decimal digits within int; anything else ends

@@ -1,8 +1,6 @@
 #include "service/sm_settings.h"
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>

@@ -1,9 +1,5 @@
 #include "service/sm_share_stat.h"
 
-#include <functional>
-#include <memory>
-#include <string>
-
 #include <boost/asio/post.hpp>
 
 #include "tests/support/app_fixture.h"
@@ -13,11 +9,7 @@ namespace {
 class share_stat_test : public app_fixture_t {
  protected:
   // The statistics sent, or "none".
-  std::string report() {
-    poll();
-    if (!configd.has_data()) return "none";
-    return configd.receive().stat().ShortDebugString();
-  }
+  std::string report() { return poll(), configd.has_data() ? configd.receive().stat().ShortDebugString() : "none"; }
 
   std::unique_ptr<sm_share_stat_t, sm_share_stat_t::deleter_t> stat;
 };

@@ -1,9 +1,6 @@
 // The executable started by hand, without ConfigD.
 
 #include <regex>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include <pwd.h>
 #include <sys/stat.h>

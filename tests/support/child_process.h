@@ -12,6 +12,7 @@
 
 class test_child_t {
  public:
+  // Also how long a read of configd_peer_t may stall.
   static constexpr int stall_ms = 20000;
 
   // Runs argv[0] (a path) with this argv and environment ("NAME=value" entries). With

@@ -18,6 +18,8 @@ configd_peer_t::configd_peer_t() {
   EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair)) << std::strerror(errno);
   socket_fd = pair[0];
   other_fd = pair[1];
+  timeval const stall{test_child_t::stall_ms / 1000, 0};  // a read that stalls fails
+  ::setsockopt(socket_fd, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall);
   // Writing to a program that has gone must fail, not end the test process.
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -40,16 +42,8 @@ int configd_peer_t::take_other_end() { return std::exchange(other_fd, -1); }
 // Up to `size` bytes, fewer only at the end of the stream; -1 after a stall.
 long configd_peer_t::fill(char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < size) {
-    pollfd p{socket_fd, POLLIN, 0};
-    int const ready = ::poll(&p, 1, stall_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready != 1) return -1;
-    ssize_t const got = ::read(socket_fd, data + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-  }
+  for (ssize_t got = 1; done < size && got != 0; done += got > 0 ? got : 0)
+    if ((got = ::recv(socket_fd, data + done, size - done, 0)) < 0 && errno != EINTR) return -1;
   return static_cast<long>(done);
 }
 
@@ -102,9 +96,10 @@ void configd_peer_t::send_raw(std::string const& bytes) {
 
 void configd_peer_t::close_socket() { ::close(std::exchange(socket_fd, -1)); }
 
-std::string configd_peer_t::frame(std::string const& body) {
-  std::size_t const n = body.size();
-  return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + body;
+qn::Configd2SMBGardixMessage configd_peer_t::fcheck_response(std::string const& path) {
+  qn::Configd2SMBGardixMessage message;
+  message.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE), message.set_uid(::getuid());
+  return message.set_socket_path(path), message;
 }
 
 qn::Configd2SMBGardixMessage configd_peer_t::config_response(std::uint32_t revision, qn::SMBGardixConfig const& config,

@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "configd_smb_gardix_ipc.pb.h"
+#include "tests/kson/kson_bytes.h"
 #include "tests/support/child_process.h"
 
 class configd_peer_t {
  public:
-  // How long a read or the wait for an exit may stall before the test fails.
-  static constexpr int stall_ms = 20000;
-
   // The pair only: take_other_end() hands the other end to a link in this process.
   configd_peer_t();
   // Starts argv[0] with the other end at descriptor `child_fd` and
@@ -50,10 +48,12 @@ class configd_peer_t {
   std::string const& log() const { return child->err(); }
   std::string const& output() const { return child->out(); }
 
-  static std::string frame(std::string const& body);
+  static std::string frame(std::string const& body) { return kson_test::frame(body); }
   // A GET_CONFIG_RESPONSE; `control` is set only when `suspended` or `with_control` is.
   static qn::Configd2SMBGardixMessage config_response(std::uint32_t revision, qn::SMBGardixConfig const& config,
                                                       bool suspended = false, bool with_control = false);
+  // The answer naming the file checker's socket.
+  static qn::Configd2SMBGardixMessage fcheck_response(std::string const& path);
   // Settings that log to standard error at the given level.
   static qn::SMBGardixConfig stderr_config(qn::LogLevel level = qn::LOG_LEVEL_DEBUG);
 

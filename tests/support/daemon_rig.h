@@ -47,13 +47,22 @@ class module_t : private kson::transport_stream_t {
   // An event on `path` under the root, as Samba sees it, with the file's device and inode; a
   // write has no serial but a writer "USER DOMAIN IP".
   void event(std::uint32_t op, std::string const& path, std::uint32_t serial, std::string const& writer = "") {
+    put(file_event(op, path, serial, writer));
+  }
+  msg_t file_event(std::uint32_t op, std::string const& path, std::uint32_t serial, std::string const& writer = "") {
     struct stat st {};
     ::stat((root + path).c_str(), &st);
     msg_t m;
     m.type = msg_t::TYPE_FILE_EVENT, m.op = op, m.path = path, m.serial = serial;
     m.dev = st.st_dev, m.ino = st.st_ino, m.has_dev = m.has_ino = true;
     std::istringstream(writer) >> m.user >> m.domain >> m.ip;
-    put(m);
+    return m;
+  }
+  // Such events with the serials first to last, as one stream of frames.
+  std::vector<char> events(std::uint32_t op, std::string const& path, std::uint32_t first, std::uint32_t last) {
+    std::vector<char> stream;
+    for (msg_t m = file_event(op, path, first); m.serial <= last; ++m.serial) EXPECT_TRUE(serialize(m, stream));
+    return stream;
   }
   // Takes what the daemon sent; false at the end of the stream.
   bool receive() {
@@ -114,11 +123,7 @@ struct rig_t {
 
   // Counts what the daemon sent by tag, and names `route` as the file checker's socket when asked.
   void serve(out_t const& msg) {
-    qn::Configd2SMBGardixMessage answer;
-    answer.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE);
-    answer.set_uid(::getuid());
-    answer.set_socket_path(route);
-    if (++sent[msg.tag()], msg.tag() == out_t::GET_FCHECK_REQUEST) configd.send(answer);
+    if (++sent[msg.tag()], msg.tag() == out_t::GET_FCHECK_REQUEST) configd.send(configd_peer_t::fcheck_response(route));
   }
 
   // Hands each module what the daemon sent, and serves ConfigD, until done(); fails after 20 s

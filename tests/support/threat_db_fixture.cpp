@@ -45,10 +45,7 @@ sqlite3* threat_db_fixture_t::connection() {
   return db;
 }
 
-void threat_db_fixture_t::disconnect() {
-  sqlite3_close(db);
-  db = nullptr;
-}
+void threat_db_fixture_t::disconnect() { sqlite3_close(db), db = nullptr; }
 
 void threat_db_fixture_t::exec(std::string const& sql) {
   char* error = nullptr;
@@ -93,11 +90,6 @@ std::optional<std::string> threat_db_fixture_t::query_text(std::string const& sq
     value = std::string(static_cast<char const*>(sqlite3_column_blob(st, 0)), sqlite3_column_bytes(st, 0));
   sqlite3_finalize(st);
   return value;
-}
-
-std::optional<std::int64_t> threat_db_fixture_t::query_int(std::string const& sql) {
-  std::optional<std::string> const text = query_text(sql);
-  return text ? std::optional<std::int64_t>(std::stoll(*text)) : std::nullopt;
 }
 
 qn::ScanReport threat_db_fixture_t::report(std::string const& object, std::string const& virus) {

@@ -60,9 +60,8 @@ class threat_db_fixture_t {
   };
   void fill(std::vector<threat_rows_t> const& threats);
 
-  // First column of the first row: nullopt when there is no row or the value is NULL.
+  // The first column of the first row: nullopt when there is no row or the value is NULL.
   std::optional<std::string> query_text(std::string const& sql);
-  std::optional<std::int64_t> query_int(std::string const& sql);
 
   // A report of one object with one known virus.
   static qn::ScanReport report(std::string const& object, std::string const& virus = "Standard-Test-File");

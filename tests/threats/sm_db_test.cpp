@@ -4,10 +4,6 @@
 #include <sqlite3.h>
 
 #include <fstream>
-#include <functional>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "tests/support/log_capture.h"
 #include "tests/support/threat_db_fixture.h"
@@ -52,21 +48,13 @@ TEST(sm_db_test, opening_checks_integrity_foreign_keys_and_the_version) {
   }
 }
 
-TEST(sm_db_test, a_failed_commit_says_so) {
-  test_log_t log;
-  threat_db_fixture_t fixture;
-  sm_db_t db(fixture.db_path(), "p: ");
-  EXPECT_EQ("'step: sqlite3_step' -> (result code 0x1: cannot commit - no transaction is active)",
-            failure([&] { db.commit(); }));
-  EXPECT_EQ(std::vector<std::string>{"Error: Commit failed"}, log.lines());
-}
-
 // Busy waits seen by the layer; the fixture's connection lets go of its lock at the given one.
 threat_db_fixture_t* lock_holder = nullptr;
 std::vector<int> waits;
 std::size_t release_at = 0;
 
-TEST(sm_db_test, step_and_prepare_wait_while_another_connection_holds_a_lock) {
+TEST(sm_db_test, step_and_prepare_wait_while_another_connection_holds_a_lock_and_a_failed_commit_says_so) {
+  test_log_t log;
   threat_db_fixture_t fixture;
   lock_holder = &fixture, waits.clear();
   sm_db_t::busy_sleep_t const previous = sm_db_t::set_busy_sleep([](int ms) {
@@ -81,6 +69,10 @@ TEST(sm_db_test, step_and_prepare_wait_while_another_connection_holds_a_lock) {
     waits.clear(), release_at = 3;
     db.begin();
     EXPECT_EQ((std::vector<int>{100, 100, 100}), waits);
+    db.commit(), log.clear();
+    EXPECT_EQ("'step: sqlite3_step' -> (result code 0x1: cannot commit - no transaction is active)",
+              failure([&] { db.commit(); }));
+    EXPECT_EQ(std::vector<std::string>{"Error: Commit failed"}, log.lines());
   }
   sm_db_t::set_busy_sleep(previous);
 }

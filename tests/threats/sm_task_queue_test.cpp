@@ -9,9 +9,7 @@
 #include <cstdlib>
 #include <future>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "error.pb.h"
 #include "framework/error/cf_terminate.h"

@@ -4,12 +4,7 @@
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "tests/support/threat_db_fixture.h"
 #include "threats/sm_report_compare.h"

@@ -22,11 +22,8 @@ class threats_app_test : public app_fixture_t {
   // are skipped.
   bool asks_for_socket(std::string const& answer) {
     while (pump([&] { return configd.has_data(); }))
-      if (configd.receive().tag() == qn::SMBGardix2ConfigdMessage::GET_FCHECK_REQUEST) {
-        qn::Configd2SMBGardixMessage m;
-        m.set_tag(qn::Configd2SMBGardixMessage::GET_FCHECK_RESPONSE), m.set_uid(::getuid());
-        return configd.send((m.set_socket_path(answer), m)), true;
-      }
+      if (configd.receive().tag() == qn::SMBGardix2ConfigdMessage::GET_FCHECK_REQUEST)
+        return configd.send(configd_peer_t::fcheck_response(answer)), true;
     return false;
   }
 

@@ -1,5 +1,4 @@
 #include <sstream>
-#include <tuple>
 
 #include "tests/vfs_link/vfs_link_fixture.h"
 

@@ -59,14 +59,8 @@ TEST(module_tie_road, a_module_that_does_not_read_is_read_no_further_until_it_do
   };
   EXPECT_EQ(1u, rig.ask(lazy, msg_t::OP_OPEN, "/a.txt"));
   // Opens of a file known clean, answered as fast as they come.
-  struct stat st {};
-  ::stat(rig.box.file("a.txt").c_str(), &st);
-  msg_t m;
-  m.type = msg_t::TYPE_FILE_EVENT, m.op = msg_t::OP_OPEN, m.path = "/a.txt", m.dev = st.st_dev, m.ino = st.st_ino;
-  m.has_dev = m.has_ino = true;
   std::uint32_t const count = 200000;
-  std::vector<char> stream;
-  for (m.serial = 2; m.serial <= count; ++m.serial) ASSERT_TRUE(kson::transport_stream_t::serialize(m, stream));
+  std::vector<char> const stream = lazy.events(msg_t::OP_OPEN, "/a.txt", 2, count);
   std::size_t sent = 0;
   auto const push = [&] {
     for (ssize_t put = 1; put > 0 && stream.size() > sent;)
@@ -90,10 +84,7 @@ TEST(module_tie_road, a_module_with_its_fill_of_requests_unanswered_is_read_no_f
   rig_t rig("log_level: LOG_LEVEL_WARNING share { item { tag: 's' } }", "--stuck-scans silent");
   rig.box.write("a.txt", "clean");
   module_t &flood = rig.add("s"), &other = rig.add("s");
-  msg_t m;
-  m.type = msg_t::TYPE_FILE_EVENT, m.op = msg_t::OP_READ, m.path = "/a.txt", m.has_dev = m.has_ino = true;
-  std::vector<char> stream;
-  for (m.serial = 1; m.serial <= 1000; ++m.serial) ASSERT_TRUE(kson::transport_stream_t::serialize(m, stream));
+  std::vector<char> const stream = flood.events(msg_t::OP_READ, "/a.txt", 1, 1000);
   EXPECT_EQ(ssize_t(stream.size()), ::send(flood.fd, stream.data(), stream.size(), MSG_NOSIGNAL));
   auto const scans = [&] {
     std::string const out = cf_read_file(rig.box.file("fc.out"));

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/system/system_error.hpp>
-#include <functional>
 #include <thread>
 
 #include "framework/error/cf_error_conversions.h"

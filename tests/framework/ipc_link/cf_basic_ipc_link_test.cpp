@@ -42,11 +42,7 @@ qn::Error message(std::size_t what_size) {
 
 struct ipc_link_test : ::testing::Test {
   // Runs every ready handler; true when no operation is left outstanding.
-  bool drain() {
-    io.restart();
-    io.poll();
-    return io.stopped();
-  }
+  bool drain() { return io.restart(), io.poll(), io.stopped(); }
   boost::asio::io_context io;
   configd_peer_t peer;
   codes_t const bad_size{qn::make_error_code(qn::EC_BAD_MESSAGE_SIZE)};

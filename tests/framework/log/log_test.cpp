@@ -49,7 +49,8 @@ TEST(cf_log, finish_flushes_held_back_lines_then_writes_plain_lines_keeping_errn
   });
   EXPECT_EQ(ENOTDIR, r.status);
   EXPECT_EQ(
-      "Error: Not enough memory\nDebug: Flushing log...\nDebug: d\nUnknown: odd\nWarning: a\\x0aforged\\x7f\tline\nError: late\nError: after a sink\n",
+      "Error: Not enough memory\nDebug: Flushing log...\nDebug: d\nUnknown: odd\nWarning: "
+      "a\\x0aforged\\x7f\tline\nError: late\nError: after a sink\n",
       r.err);
 }
 
@@ -109,9 +110,7 @@ TEST(cf_file_log, local_time_stamps_owned_descriptors_and_a_time_without_local_f
 // A sink for the settings; like the daemon, the caller has no additional logs of its own.
 std::shared_ptr<cf_log_t> make(qn::Log::LogType type, std::string const& path = "", bool stamp = false) {
   qn::Log settings;
-  settings.set_type(type);
-  settings.set_path(path);
-  settings.set_show_timestamp(stamp);
+  settings.set_type(type), settings.set_path(path), settings.set_show_timestamp(stamp);
   cf_log_t::callback_t plain, tagged;
   return cf_log_factory(settings, plain, tagged);
 }
@@ -149,8 +148,7 @@ TEST(cf_log_factory, pipe_copies_lines_of_a_file_log_but_not_of_standard_error_a
   EXPECT_EQ(0, ::stat(fresh.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 07777);
   ::unsetenv("COM_QUARN_ADD_LOG_PIPE");
-  ::close(pipe_fds[0]);
-  ::close(pipe_fds[1]);
+  for (int fd : pipe_fds) ::close(fd);
 }
 
 }  // namespace
