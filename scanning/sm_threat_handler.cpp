@@ -18,6 +18,7 @@
 #include "framework/util/cf_io.h"
 #include "scanning/sm_report_rules.h"
 #include "service/sm_app.h"
+#include "service/sm_path.h"
 
 namespace {
 
@@ -85,8 +86,8 @@ bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, 
     why = "samba_chroot_dir: " + std::system_category().message(errno);
     return false;
   }
-  if (path.compare(0, top.size(), top) != 0 || (top != "/" && path[top.size()] != '/') ||
-      path.find('\0') != std::string::npos) {
+  // Strictly below: the chroot directory's own alert file would lie beside it, outside.
+  if (path == top || !sm_path_within(top, path) || path.find('\0') != std::string::npos) {
     why = "outside the Samba chroot directory";
     return false;
   }

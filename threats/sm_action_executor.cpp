@@ -15,6 +15,7 @@
 #include "framework/log/cf_log.h"
 #include "scanning/sm_threat_handler.h"
 #include "service/sm_app.h"
+#include "service/sm_path.h"
 #include "service/sm_settings.h"
 #include "threats/sm_fcheck.h"
 
@@ -45,12 +46,8 @@ bool still_names(sm_threat_t const& threat, std::string const& chroot) {
   int error = 0;
   std::string const real = real_path(threat.path.string(), error);
   if (real.empty()) return error == ENOENT || error == ENOTDIR;
-  boost::filesystem::path const top(real_path(chroot, error)), inside(real);
-  auto at = inside.begin();
-  for (auto const& part : top)
-    if (at == inside.end() || *at++ != part) return false;
   struct stat st;
-  return !top.empty() && ::stat(real.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == threat.dev &&
+  return sm_path_within(real_path(chroot, error), real) && ::stat(real.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == threat.dev &&
          static_cast<std::uint64_t>(st.st_ino) == threat.ino;
 }
 

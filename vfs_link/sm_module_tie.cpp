@@ -1,6 +1,5 @@
 #include "vfs_link/sm_module_tie.h"
 
-#include <algorithm>
 #include <exception>
 #include <sstream>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 #include "scanning/sm_report_rules.h"
 #include "service/sm_app.h"
 #include "service/sm_error.h"
+#include "service/sm_path.h"
 #include "service/sm_settings.h"
 #include "service/sm_share_stat.h"
 #include "threats/sm_threat_base.h"
@@ -300,8 +300,6 @@ boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path 
   // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
   boost::filesystem::path const chroot = boost::filesystem::canonical(app->settings->samba_chroot_dir(), "/");
   boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");
-  // By components: "/srv/sambaX" shares a prefix with "/srv/samba" but lies outside it.
-  auto const at = std::mismatch(chroot.begin(), chroot.end(), canonical.begin(), canonical.end()).first;
-  if (at != chroot.end()) throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
+  if (!sm_path_within(chroot, canonical)) throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
   return canonical;
 }
