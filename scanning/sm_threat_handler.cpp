@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <sstream>
@@ -79,11 +78,10 @@ struct fd_t {
 // symbolic link, so that a folder swapped for a link since the scan leads nowhere; only below
 // `samba_chroot_dir`. `name` gets the last component; false with `why` set on failure.
 bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, std::string& name, std::string& why) {
-  char* const real = ::realpath(chroot.c_str(), nullptr);
-  std::string const top = real ? std::string(real) : std::string();
-  std::free(real);
+  int error = 0;
+  std::string const top = sm_real_path(chroot, error);
   if (top.empty()) {
-    why = "samba_chroot_dir: " + std::system_category().message(errno);
+    why = "samba_chroot_dir: " + std::system_category().message(error);
     return false;
   }
   // Strictly below: the chroot directory's own alert file would lie beside it, outside.
@@ -233,8 +231,8 @@ void sm_threat_handler_t::write_alert_file(scan_info_t const& info) {
   }
   std::string const text = alert_text(report);
   // O_EXCL: an alert file already there is never overwritten, nor a link followed.
-  int const fd = ::openat(dir.fd, (name + alert_suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
+  int const fd =
+      ::openat(dir.fd, (name + alert_suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     alert_failed(path, "open: " + std::system_category().message(errno));
     return;

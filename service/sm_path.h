@@ -2,7 +2,13 @@
 
 // Where a path lies against the Samba chroot directory.
 
+#include <string>
+
 #include <boost/filesystem/path.hpp>
+
+// The path with every link, "." and ".." resolved; empty when it cannot be, `error` then holding
+// the errno of why.
+std::string sm_real_path(std::string const& path, int& error);
 
 // Whether the canonical `path` is the canonical `top` or lies below it, by components: "/srv/sambaX"
 // shares a prefix with "/srv/samba" but lies outside it, and "/" holds everything.

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cerrno>
-#include <cstdlib>
 #include <limits>
 #include <sstream>
 
@@ -30,25 +29,16 @@ std::string threat_text(sm_threat_t const& threat) {
 // Callers test the threshold before they build the text.
 void log_action(int level, std::string const& text) { cf_log(level, "Executing delayed action: " + text); }
 
-// Empty when there is none; `error` then holds why.
-std::string real_path(std::string const& path, int& error) {
-  char* const real = ::realpath(path.c_str(), nullptr);
-  error = errno;
-  std::string const text = real ? std::string(real) : std::string();
-  std::free(real);
-  return text;
-}
-
 // Whether the recorded path may go to the file checker: it still leads, inside the chroot, to
 // the recorded file, or to nothing at all (the file checker then reports the file gone). A folder
 // swapped for a link since the detection leads elsewhere.
 bool still_names(sm_threat_t const& threat, std::string const& chroot) {
   int error = 0;
-  std::string const real = real_path(threat.path.string(), error);
+  std::string const real = sm_real_path(threat.path.string(), error);
   if (real.empty()) return error == ENOENT || error == ENOTDIR;
   struct stat st;
-  return sm_path_within(real_path(chroot, error), real) && ::stat(real.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == threat.dev &&
-         static_cast<std::uint64_t>(st.st_ino) == threat.ino;
+  return sm_path_within(sm_real_path(chroot, error), real) && ::stat(real.c_str(), &st) == 0 &&
+         static_cast<std::uint64_t>(st.st_dev) == threat.dev && static_cast<std::uint64_t>(st.st_ino) == threat.ino;
 }
 
 }  // namespace

@@ -300,6 +300,7 @@ boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path 
   // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
   boost::filesystem::path const chroot = boost::filesystem::canonical(app->settings->samba_chroot_dir(), "/");
   boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");
-  if (!sm_path_within(chroot, canonical)) throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
+  if (!sm_path_within(chroot, canonical))
+    throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
   return canonical;
 }
