@@ -1,7 +1,8 @@
 // Resident memory of the daemon that modules can make it hold: one module sending open events of a
-// file known clean and reading none of its verdicts, and many modules each holding an unfinished
-// frame. Options: --requests N (1000000), --connections C (2000), --frame BYTES (the body the
-// frames announce, 1048576; all of it but the last byte is sent), --daemon PATH.
+// file known clean and reading none of its verdicts, many modules each holding an unfinished
+// frame, and modules one after another asking for scans that the file checker never answers and
+// hanging up. Options: --requests N (1000000), --connections C (2000), --frame BYTES (the body the
+// frames announce, 1048576; all of it but the last byte is sent), --rounds R (40), --daemon PATH.
 
 #include <linux/sockios.h>
 #include <poll.h>
@@ -36,10 +37,10 @@ int connect_to(std::string const& path) {
   return fd;
 }
 
-// Sends as much as the daemon takes; stops once it has taken nothing for a second.
-std::size_t push(int fd, std::string const& bytes) {
+// Sends as much as the daemon takes; stops once it has taken nothing for `idle_ms`.
+std::size_t push(int fd, std::string const& bytes, int idle_ms = 1000) {
   std::size_t sent = 0;
-  for (pollfd p{fd, POLLOUT, 0}; sent < bytes.size() && ::poll(&p, 1, 1000) == 1;) {
+  for (pollfd p{fd, POLLOUT, 0}; sent < bytes.size() && ::poll(&p, 1, idle_ms) == 1;) {
     ssize_t const put = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (put < 0 && errno != EAGAIN) break;
     sent += put > 0 ? static_cast<std::size_t>(put) : 0;
@@ -75,6 +76,51 @@ long resident_kib(int fd) {
   for (std::string word; status >> word;)
     if (word == "VmRSS:") return status >> size, long(size);
   throw std::runtime_error("no VmRSS");
+}
+
+// How many times `text` is in the file, once the count has stayed the same for half a second.
+long settled_count(std::string const& file, std::string const& text) {
+  long last = -1;
+  for (long now = 0;; last = now, ::usleep(500000)) {
+    std::ifstream in(file);
+    std::string const all((std::istreambuf_iterator<char>(in)), {});
+    now = 0;
+    for (std::size_t at = 0; (at = all.find(text, at)) != std::string::npos; ++at) ++now;
+    if (now == last) return now;
+  }
+}
+
+// Modules one after another, each taking its share settings, asking for 256 scans of a file deep in
+// the share, which the file checker never answers, and hanging up.
+void unanswered_rounds(int rounds, std::string const& daemon) {
+  bench_sandbox_t box;
+  std::string folder = "share";
+  for (int i = 0; i < 14; ++i) folder += "/" + std::string(250, 'd');
+  auto const deep = box.make_files(folder, 1);
+  box.write_daemon_config("1000000");
+  bench_road_t const road(box, daemon, {"--stuck-scans", "silent"});
+  vfs_load_protocol_t const protocol("bench", box.path(), "/share", deep);
+  std::string requests;
+  for (std::uint32_t serial = 1; serial <= 256; ++serial) protocol.append_request(requests, serial, 0);
+  int const watcher = connect_to(box.file("vfs.sock"));
+  if (push(watcher, protocol.greeting()) == 0 || read_frames(watcher, 1) != 1) throw std::runtime_error("no settings");
+  long const start = resident_kib(watcher);
+  std::printf(
+      "%d modules, each asking for 256 scans of a file (a %zu-byte path) that the file checker never answers, "
+      "then hanging up: VmRSS %ld KiB before\n",
+      rounds, deep.front().path.size() - box.path().size(), start);
+  for (int round = 1; round <= rounds; ++round) {
+    int const fd = connect_to(box.file("vfs.sock"));
+    push(fd, protocol.greeting());
+    read_frames(fd, 1);
+    push(fd, requests, 300);
+    ::close(fd);
+    if (round % 8 && round != rounds) continue;
+    long const scans = settled_count(box.file("fcheck.out"), "not answered");
+    long const now = resident_kib(watcher);
+    std::printf("  after %2d modules: %5ld scans sent, VmRSS %ld KiB (+%ld KiB)\n", round, scans, now, now - start);
+  }
+  ::close(watcher);
 }
 
 int run(bench_args_t const& args) {
@@ -126,6 +172,8 @@ int run(bench_args_t const& args) {
       connections, connected, held, frame, holding, holding - connected);
   for (int fd : modules) ::close(fd);
   ::close(lazy);
+  unanswered_rounds(static_cast<int>(args.number("rounds", 40)),
+                    args.text("daemon", bench_sandbox_t::program("quarn-smbgardix")));
   return 0;
 }
 

@@ -112,10 +112,21 @@ bool kson_frame_reader_complete(kson_frame_reader_t* reader) {
 }
 
 bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_t size) {
+  return kson_frame_reader_feed_some(reader, data, size, nullptr);
+}
+
+void kson_frame_reader_stop(kson_frame_reader_t* reader) {
+  if (reader) reader->stop = true;
+}
+
+bool kson_frame_reader_feed_some(kson_frame_reader_t* reader, char const* data, size_t size, size_t* used) {
+  if (used) *used = 0;
   if (!reader) return false;
   if (size == 0) return true;
   if (!data) return false;
-  while (size > 0) {
+  char const* const start = data;
+  reader->stop = false;
+  while (size > 0 && !reader->stop) {
     if (reader->length_bytes == 0 && size >= 4) {
       // A whole frame among the bytes given is parsed where it lies, without a body
       // to allocate and fill; anything else takes the byte-wise road below.
@@ -161,5 +172,7 @@ bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_
     size -= take;
     if (reader->body_received == reader->body_length && !kson_frame_reader_complete(reader)) return false;
   }
+  reader->stop = false;
+  if (used) *used = static_cast<size_t>(data - start);
   return true;
 }

@@ -24,6 +24,7 @@ struct kson_frame_reader_t {
   size_t body_received;
   size_t body_capacity;  // grows with the bytes received, up to body_length
   size_t max_length;     // largest body accepted; 0 for no bound
+  bool stop;             // a callback asked the feed under way to return after its frame
 };
 
 bool kson_frame_size(kson_write_callback_t callback, void* context, size_t* out);
@@ -36,4 +37,9 @@ void kson_frame_reader_free(kson_frame_reader_t* reader);
 // allocated for it. 0 lifts the bound.
 void kson_frame_reader_limit(kson_frame_reader_t* reader, size_t max_length);
 bool kson_frame_reader_feed(kson_frame_reader_t* reader, char const* data, size_t size);
+// As kson_frame_reader_feed, but a callback may stop it (kson_frame_reader_stop) after the frame it
+// was given; *used then counts the bytes taken, and the rest are to be fed again later.
+bool kson_frame_reader_feed_some(kson_frame_reader_t* reader, char const* data, size_t size, size_t* used);
+// From a callback: the feed under way returns once this frame is delivered.
+void kson_frame_reader_stop(kson_frame_reader_t* reader);
 bool kson_frame_reader_complete(kson_frame_reader_t* reader);

@@ -16,6 +16,12 @@ bool transport_stream_t::process(std::vector<char> const& bytes) { return proces
 
 bool transport_stream_t::process(char const* data, size_t size) { return kson_frame_reader_feed(reader_, data, size); }
 
+bool transport_stream_t::process_some(char const* data, size_t size, size_t& used) {
+  return kson_frame_reader_feed_some(reader_, data, size, &used);
+}
+
+void transport_stream_t::pause() { kson_frame_reader_stop(reader_); }
+
 void transport_stream_t::set_frame_limit(size_t max_length) { kson_frame_reader_limit(reader_, max_length); }
 
 bool transport_stream_t::serialize(serializable_t const& object, std::vector<char>& out) {

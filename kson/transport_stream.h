@@ -21,6 +21,9 @@ class transport_stream_t {
   // only when memory or a parser cannot be had; the partial frame is then dropped.
   bool process(std::vector<char> const& bytes);
   bool process(char const* data, size_t size);
+  // As process, but stops after a frame whose on_message called pause(); `used` counts the bytes
+  // taken, and the rest are to be fed again later.
+  bool process_some(char const* data, size_t size, size_t& used);
 
   // Receives a parser over one frame's body, not parsed yet; nothing of it may be
   // kept after return.
@@ -35,6 +38,8 @@ class transport_stream_t {
  protected:
   // A frame announcing a body longer than this makes process() fail; 0 for no bound.
   void set_frame_limit(size_t max_length);
+  // From on_message: the process_some under way returns once this frame is handled.
+  void pause();
 
  private:
   kson_frame_reader_t* reader_;

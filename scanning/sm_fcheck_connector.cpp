@@ -1,5 +1,6 @@
 #include "scanning/sm_fcheck_connector.h"
 
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -37,9 +38,14 @@ std::shared_ptr<sm_fcheck_connector_t> sm_fcheck_connector_t::create(boost::asio
     throw boost::system::system_error(boost::system::error_code(ENAMETOOLONG, boost::system::system_category()));
   std::shared_ptr<sm_fcheck_connector_t> link(new sm_fcheck_connector_t());
   link->socket = std::make_shared<cf_local_stream_socket_t>(io);
+  boost::asio::local::stream_protocol::endpoint const endpoint(socket_path.native());
   boost::system::error_code ec;
-  // Blocking: opens the socket and waits for a connect still in progress.
-  link->socket->connect(boost::asio::local::stream_protocol::endpoint(socket_path.native()), ec);
+  link->socket->open(endpoint.protocol(), ec);
+  if (!ec) link->socket->native_non_blocking(true, ec);
+  // Never waited for: a file checker whose backlog is full would hold the whole event loop. Such a
+  // connect fails at once (EAGAIN), as any other that the system cannot complete on the spot.
+  if (!ec && ::connect(link->socket->native_handle(), endpoint.data(), endpoint.size()) != 0)
+    ec = boost::system::error_code(errno, boost::system::system_category());
   if (ec) throw boost::system::system_error(ec, "connect");
   link->async_read_header();
   return link;

@@ -34,8 +34,9 @@ class sm_fcheck_connector_t : public std::enable_shared_from_this<sm_fcheck_conn
     virtual void connection_error(boost::system::error_code const& ec) = 0;
   };
 
-  // Connects synchronously and starts reading; throws system_error
-  // (ENAMETOOLONG for a path over 107 bytes, "connect" otherwise).
+  // Connects without waiting and starts reading; throws system_error
+  // (ENAMETOOLONG for a path over 107 bytes, "connect" otherwise, also for
+  // a file checker that cannot take the connection at once).
   static std::shared_ptr<sm_fcheck_connector_t> create(boost::asio::io_context& io,
                                                        boost::filesystem::path const& socket_path);
 

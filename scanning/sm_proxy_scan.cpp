@@ -55,6 +55,7 @@ void sm_proxy_scan_t::init() {
   if (!closed_connection.connected())
     closed_connection =
         app.threat_base->connect_closed([this] { fail_pending_syncs(qn::make_error_code(qn::EC_UNEXPECTED_ERROR)); });
+  take_deadline(app.settings->scan_timeout(tag));
   if (state == suspended)
     state = idle;
   else if (state == ready)
@@ -84,7 +85,8 @@ void sm_proxy_scan_t::async_scan(std::string const& path, scan_callback_t const&
       send_scan(path, callback);
       return;
     default:
-      queued_scans.push_back(queued_scan_t{path, callback});
+      queued_scans.push_back(queued_scan_t{path, callback, deadline_from_now()});
+      arm_deadline(queued_scans.back().deadline);
       if (state == idle) connect();
       return;
   }
@@ -92,6 +94,9 @@ void sm_proxy_scan_t::async_scan(std::string const& path, scan_callback_t const&
 
 void sm_proxy_scan_t::connect() {
   state = connecting;
+  // One request at a time: while ConfigD keeps silent, reconnections would pile up callbacks.
+  if (socket_asked) return;
+  socket_asked = true;
   app.configd->get_fcheck_request(
       [this](boost::system::error_code const& ec, boost::filesystem::path const& socket_path) {
         socket_received(ec, socket_path);
@@ -99,6 +104,7 @@ void sm_proxy_scan_t::connect() {
 }
 
 void sm_proxy_scan_t::socket_received(boost::system::error_code const& ec, boost::filesystem::path const& socket_path) {
+  socket_asked = false;
   if (state != connecting) return;
   boost::system::error_code failure;
   std::shared_ptr<sm_fcheck_connector_t> fresh =
@@ -135,17 +141,25 @@ fc::ProxyOptions sm_proxy_scan_t::make_proxy_options() const {
 
 void sm_proxy_scan_t::send_options() {
   fc::ProxyOptions const options = make_proxy_options();
-  scan_deadline = options.scan_timeout_ms() ? std::chrono::milliseconds(options.scan_timeout_ms()) + answer_grace
-                                            : sm_clock_t::steady::duration::zero();
+  take_deadline(options.scan_timeout_ms());
   link->proxy_options_notification(options);
+}
+
+void sm_proxy_scan_t::take_deadline(std::uint32_t scan_timeout_ms) {
+  scan_deadline = scan_timeout_ms ? std::chrono::milliseconds(scan_timeout_ms) + answer_grace
+                                  : sm_clock_t::steady::duration::zero();
+}
+
+sm_clock_t::steady::time_point sm_proxy_scan_t::deadline_from_now() const {
+  return scan_deadline == sm_clock_t::steady::duration::zero() ? sm_clock_t::steady::time_point::max()
+                                                               : sm_clock_t::steady::now() + scan_deadline;
 }
 
 void sm_proxy_scan_t::send_scan(std::string const& path, scan_callback_t const& callback) {
   std::uint32_t const serial = link->proxy_scan_request(path);
   pending_scan_t& pending = pending_scans[serial];
   pending.callback = callback;
-  pending.deadline = scan_deadline == sm_clock_t::steady::duration::zero() ? sm_clock_t::steady::time_point::max()
-                                                                           : sm_clock_t::steady::now() + scan_deadline;
+  pending.deadline = deadline_from_now();
   arm_deadline(pending.deadline);
 }
 
@@ -163,14 +177,24 @@ void sm_proxy_scan_t::arm_deadline(sm_clock_t::steady::time_point deadline) {
 
 void sm_proxy_scan_t::deadline_passed() {
   deadline_armed = false;
+  sm_clock_t::steady::time_point const now = sm_clock_t::steady::now();
   sm_clock_t::steady::time_point earliest = sm_clock_t::steady::time_point::max();
   for (auto const& scan : pending_scans) earliest = std::min(earliest, scan.second.deadline);
-  if (earliest > sm_clock_t::steady::now()) {
+  bool const answer_overdue = earliest <= now;
+  for (queued_scan_t const& scan : queued_scans) earliest = std::min(earliest, scan.deadline);
+  if (earliest > now) {
     arm_deadline(earliest);
     return;
   }
-  // The link owes an answer it will not give: it fails as a broken link does.
-  connection_error(qn::make_error_code(qn::EC_NETWORK_TIMEDOUT));
+  boost::system::error_code const timed_out = qn::make_error_code(qn::EC_NETWORK_TIMEDOUT);
+  if (answer_overdue) {
+    // The link owes an answer it will not give: it fails as a broken link does.
+    connection_error(timed_out);
+    return;
+  }
+  // ConfigD has not named the file checker in time: the scanner fails as for a socket it cannot get.
+  log_error("Failed to get DazaVadov socket: " + timed_out.message());
+  stop(timed_out);
 }
 
 void sm_proxy_scan_t::flush_queue() {

@@ -4,7 +4,8 @@
 // a file-checker connection of its own, opened lazily. A scanner that failed
 // fails scans at once for 10 seconds; the first scan after that reopens it.
 // A scan left unanswered for the share's scan timeout and 10 seconds more
-// fails the link, so that a stuck file checker holds no request for ever.
+// fails the link, so that a stuck file checker holds no request for ever; one
+// still waiting that long for ConfigD to name the file checker fails the same way.
 
 #include <cstdint>
 #include <functional>
@@ -64,9 +65,11 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
     sm_clock_t::steady::time_point deadline;
   };
 
+  // A scan waiting for the link, with the moment its wait is overdue.
   struct queued_scan_t {
     std::string path;
     scan_callback_t callback;
+    sm_clock_t::steady::time_point deadline;
   };
 
   void connect();
@@ -75,6 +78,9 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   fc::ProxyOptions make_proxy_options() const;
   // Sends the share's options and takes the scan deadline they imply.
   void send_options();
+  void take_deadline(std::uint32_t scan_timeout_ms);
+  // Now plus the scan deadline; the end of time when scans may wait for ever.
+  sm_clock_t::steady::time_point deadline_from_now() const;
   void send_scan(std::string const& path, scan_callback_t const& callback);
   void flush_queue();
   void fail_scans(boost::system::error_code const& ec);
@@ -92,6 +98,7 @@ class sm_proxy_scan_t : public sm_fcheck_connector_t::delegate, private boost::n
   int state = idle;
   boost::system::error_code last_error;
   sm_clock_t::steady::time_point failure_time;
+  bool socket_asked = false;  // ConfigD has yet to answer this scanner's request for the socket
   std::map<std::uint32_t, sync_callback_t> pending_syncs;
   std::vector<queued_scan_t> queued_scans;
   std::map<std::uint32_t, pending_scan_t> pending_scans;

@@ -196,7 +196,14 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
   } else {
     if (cf_log_threshold <= CF_LOG_INFO && sm_has_tolerated_error(info.report))
       cf_log(CF_LOG_INFO, sm_report_summary(info.report) + ", access allowed");
-    app.file_cache->store_check_result(info.dev, info.ino, true, info.start);
+    // A share user may have swapped the file under the path during the scan: the clean answer is
+    // then of another file than the one asked about.
+    if (info.sent_as_asked && sm_names_file(info.path, info.dev, info.ino))
+      app.file_cache->store_check_result(info.dev, info.ino, true, info.start);
+    else if (cf_log_threshold <= CF_LOG_DEBUG)
+      cf_log(CF_LOG_DEBUG, "sm_threat_handler_t::process_scan_info: " + sm_quoted(info.path) +
+                               " is not the file asked about (dev=" + std::to_string(info.dev) +
+                               " ino=" + std::to_string(info.ino) + "), the clean result is not cached");
   }
   release(info.tag, threat_id);
   return verdict;

@@ -32,7 +32,8 @@ class sm_threat_handler_t {
     std::shared_ptr<qn::RemoteUser> last_writer;  // may be empty
     std::string tag;
     sm_clock_t::steady::time_point start;
-    std::string path;  // the canonical path sent for scanning
+    std::string path;           // the canonical path sent for scanning
+    bool sent_as_asked = true;  // the path named the file of dev and ino when the scan was sent
   };
 
   explicit sm_threat_handler_t(sm_app_t& app);

@@ -13,6 +13,7 @@
 #include "service/sm_app.h"
 #include "service/sm_settings.h"
 #include "vfs_link/sm_module_tie.h"
+#include "vfs_link/sm_share_load.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ sm_module_server_t::sm_module_server_t(sm_app_t& app)
     : app(app), acceptor(app.io_context), pause_timer(app.io_context) {}
 
 sm_module_server_t::~sm_module_server_t() {
+  for (auto const& entry : loads)
+    if (std::shared_ptr<sm_share_load_t> const load = entry.second.lock()) load->drop_waiting();
   if (!socket_path.empty()) remove_socket_file();
   boost::system::error_code ignored;
   acceptor.close(ignored);
@@ -115,4 +118,15 @@ void sm_module_server_t::pause_accepting(boost::system::error_code const& ec) {
     if (wait_ec || pending) return;
     async_accept();
   });
+}
+
+std::shared_ptr<sm_share_load_t> sm_module_server_t::share_load(std::string const& tag) {
+  std::weak_ptr<sm_share_load_t>& entry = loads[tag];
+  std::shared_ptr<sm_share_load_t> load = entry.lock();
+  if (load) return load;
+  load = std::make_shared<sm_share_load_t>(app.io_context);
+  entry = load;
+  // Tags of shares gone are dropped here, so that a module naming ever new tags holds nothing.
+  for (auto it = loads.begin(); it != loads.end();) it = it->second.expired() ? loads.erase(it) : std::next(it);
+  return load;
 }

@@ -4,6 +4,7 @@
 // socket is made anew at every reconfiguration and removed at destruction.
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "service/sm_clock.h"
 
 class sm_app_t;
+class sm_share_load_t;
 
 class sm_module_server_t {
  public:
@@ -29,6 +31,9 @@ class sm_module_server_t {
 
   void init();
 
+  // The load of the share of this normalised tag, shared by its connections.
+  std::shared_ptr<sm_share_load_t> share_load(std::string const& tag);
+
  private:
   // The failure of removing the file at the socket path; a missing file is none.
   boost::system::error_code remove_socket_file();
@@ -41,4 +46,6 @@ class sm_module_server_t {
   std::string socket_path;
   std::shared_ptr<socket_t> pending;
   sm_steady_timer_t pause_timer;
+  // Held by the shares' connections; a share without one is forgotten.
+  std::map<std::string, std::weak_ptr<sm_share_load_t>> loads;
 };

@@ -21,6 +21,8 @@
 #include "service/sm_share_stat.h"
 #include "threats/sm_threat_base.h"
 #include "vfs_link/sm_file_cache.h"
+#include "vfs_link/sm_module_server.h"
+#include "vfs_link/sm_share_load.h"
 
 namespace {
 
@@ -65,12 +67,47 @@ std::shared_ptr<sm_module_tie_t> sm_module_tie_t::create(sm_app_t& app, std::sha
   return tie;
 }
 
+void sm_module_tie_t::room_made() {
+  awaiting_room = false;
+  read_on();
+}
+
+bool sm_module_tie_t::held_back() const {
+  return unanswered >= max_unanswered || pending_output.size() + in_flight_output.size() > max_unsent ||
+         (load && load->full());
+}
+
+// A module that sends faster than it takes its verdicts in, or a share whose requests pile up, is
+// read no further until they have drained: the frames already read wait where they are, and no
+// new work is taken.
+void sm_module_tie_t::read_on() {
+  while (!reading && socket->is_open()) {
+    if (held_back()) {
+      if (load && load->full() && !awaiting_room) {
+        awaiting_room = true;
+        load->wait(shared_from_this());
+      }
+      return;
+    }
+    if (unread == read_end) {
+      start_read();
+      return;
+    }
+    // Reading stays set meanwhile: a verdict sent from a frame must not start a read into the buffer.
+    reading = true;
+    std::size_t used = 0;
+    bool const processed = process_some(read_buffer.data() + unread, read_end - unread, used);
+    reading = false;
+    unread += used;
+    if (!processed) {
+      // A frame that closed the connection has said what there was to say.
+      if (socket->is_open()) close_with_error("failed to process received data");
+      return;
+    }
+  }
+}
+
 void sm_module_tie_t::start_read() {
-  // A module that sends faster than it takes its verdicts in is read no further until they have
-  // drained; replies of work already under way still queue, but no new work is taken.
-  if (reading || !socket->is_open() || unanswered >= max_unanswered ||
-      pending_output.size() + in_flight_output.size() > max_unsent)
-    return;
   reading = true;
   // Sized once: cutting it to each read's bytes would zero 5 KiB again before every read.
   read_buffer.resize(read_size);
@@ -80,19 +117,14 @@ void sm_module_tie_t::start_read() {
 }
 
 void sm_module_tie_t::handle_read(boost::system::error_code const& ec, std::size_t size) {
+  reading = false;
   if (ec) {
-    reading = false;
     handle_error(ec);
     return;
   }
-  if (!process(read_buffer.data(), size)) {
-    // A frame that closed the connection has said what there was to say.
-    if (socket->is_open()) close_with_error("failed to process received data");
-    return;
-  }
-  // Only now: a read started by a verdict sent while the buffer is being processed would overwrite it.
-  reading = false;
-  start_read();
+  unread = 0;
+  read_end = size;
+  read_on();
 }
 
 void sm_module_tie_t::on_message(kson::parser_t& parser) {
@@ -108,6 +140,8 @@ void sm_module_tie_t::on_message(kson::parser_t& parser) {
   } else {
     close_with_error("unknown IPC message");
   }
+  // The next frame waits until there is room for what it may ask.
+  if (held_back()) pause();
 }
 
 void sm_module_tie_t::on_hello(sm_module_msg_t const& msg) {
@@ -119,6 +153,7 @@ void sm_module_tie_t::on_hello(sm_module_msg_t const& msg) {
   }
   tag = lex_normalize_name(msg.tag);
   basedir = msg.basedir;
+  load = app->module_server->share_load(tag);
   app->share_stat->count_in(basedir);
   send_share_settings();
 }
@@ -151,6 +186,7 @@ void sm_module_tie_t::on_file_event(sm_module_msg_t const& msg) {
     return;
   }
   ++unanswered;
+  load->take();
   if (app->settings->suspended)
     send_verdict(msg.serial, app->threat_handler->default_verdict(tag));
   else
@@ -200,6 +236,7 @@ void sm_module_tie_t::scan(boost::filesystem::path const& path, std::uint64_t de
   info->dev = dev;
   info->ino = ino;
   info->path = path.string();
+  info->sent_as_asked = sm_names_file(info->path, dev, ino);
   info->last_writer = last_writer;
   info->tag = tag;
   info->start = sm_clock_t::steady::now();
@@ -231,7 +268,8 @@ void sm_module_tie_t::scan_done(std::uint32_t serial, boost::filesystem::path co
 void sm_module_tie_t::send_verdict(std::uint32_t serial, std::uint32_t verdict) {
   send_message(sm_module_msg_t::make_verdict(serial, verdict));
   --unanswered;
-  start_read();
+  load->give_back();
+  read_on();
 }
 
 void sm_module_tie_t::send_message(sm_module_msg_t const& msg) {
@@ -259,7 +297,7 @@ void sm_module_tie_t::handle_write(boost::system::error_code const& ec) {
     send_share_settings();
   else
     write_pending();
-  start_read();
+  read_on();
 }
 
 void sm_module_tie_t::send_share_settings() {
@@ -297,6 +335,8 @@ void sm_module_tie_t::handle_error(boost::system::error_code const& ec) {
 }
 
 boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path const& path) {
+  // The system would cut the path at a NUL and name another file.
+  if (path.native().find('\0') != std::string::npos) throw std::runtime_error("the path holds a NUL byte");
   // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
   boost::filesystem::path const chroot = boost::filesystem::canonical(app->settings->samba_chroot_dir(), "/");
   boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");

@@ -21,6 +21,7 @@
 #include "vfs_link/sm_module_msg.h"
 
 class sm_app_t;
+class sm_share_load_t;
 
 class sm_module_tie_t : private kson::transport_stream_t, public std::enable_shared_from_this<sm_module_tie_t> {
  public:
@@ -28,13 +29,16 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
 
   // A module's hello and file events take a few KiB; a longer frame closes the connection.
   static constexpr std::size_t max_frame_body = std::size_t(64) << 10;
-  // Queued replies beyond which the connection stops reading; one read's verdicts may still pass it.
+  // Queued replies beyond which the connection reads no further; the frame that passes it is the last.
   static constexpr std::size_t max_unsent = std::size_t(32) << 10;
-  // Requests still waiting for their scan or lock check beyond which the connection stops reading.
+  // Requests waiting for their scan or lock check at which the connection reads no further.
   static constexpr std::size_t max_unanswered = 256;
 
   static std::shared_ptr<sm_module_tie_t> create(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
   ~sm_module_tie_t() override;
+
+  // The connection's share has room again.
+  void room_made();
 
  private:
   sm_module_tie_t(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
@@ -49,6 +53,10 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
                  std::shared_ptr<sm_threat_handler_t::scan_info_t>& info, boost::system::error_code const& ec,
                  qn::ScanReport const& report, std::int64_t threat_id);
 
+  // Handles the bytes held from the last read, then reads more, unless something holds it back.
+  void read_on();
+  // Replies unsent, requests unanswered or the share's load at their bounds.
+  bool held_back() const;
   void start_read();
   void handle_read(boost::system::error_code const& ec, std::size_t size);
   void send_verdict(std::uint32_t serial, std::uint32_t verdict);
@@ -63,14 +71,18 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
 
   sm_app_t* app;
   std::shared_ptr<socket_t> socket;
-  std::string tag;                     // normalised; empty before the hello
-  std::string basedir;                 // set by the hello that was accepted
-  std::vector<char> read_buffer;       // 5120 bytes; each read fills its start
+  std::string tag;                        // normalised; empty before the hello
+  std::string basedir;                    // set by the hello that was accepted
+  std::shared_ptr<sm_share_load_t> load;  // the share's, from the hello on
+  std::vector<char> read_buffer;          // 5120 bytes; each read fills its start
+  std::size_t unread = 0;                 // read_buffer[unread, read_end) waits to be handled
+  std::size_t read_end = 0;
   std::vector<char> pending_output;    // frames queued behind the write under way
   std::vector<char> in_flight_output;  // the write under way; empty when none is
   bool settings_deferred = false;
-  bool reading = false;      // a read is under way, or its bytes are being processed
+  bool reading = false;        // a read is under way, or its bytes are being handled
+  bool awaiting_room = false;  // asked the share's load to be woken
   std::size_t unanswered = 0;  // requests without a verdict yet
-  sm_module_msg_t received;  // read into again for every frame, keeping its strings' room
+  sm_module_msg_t received;    // read into again for every frame, keeping its strings' room
   boost::signals2::scoped_connection settings_slot;
 };

@@ -5,13 +5,15 @@
 // constructor returns.
 
 #include <string>
+#include <vector>
 
 #include "bench/support/bench_child.h"
 #include "bench/support/bench_sandbox.h"
 
 struct bench_road_t {
-  // `daemon`: the daemon's program.
-  bench_road_t(bench_sandbox_t const& box, std::string const& daemon);
+  // `daemon`: the daemon's program; `fcheck_options`: the stand-in's, besides its socket.
+  bench_road_t(bench_sandbox_t const& box, std::string const& daemon,
+               std::vector<std::string> const& fcheck_options = {});
 
   bench_child_t fcheck;
   bench_child_t daemon;

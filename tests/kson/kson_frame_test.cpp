@@ -64,6 +64,32 @@ TEST(kson_frame_reader, frames_split_at_every_byte_arrive_once_each) {
   EXPECT_EQ((std::vector<std::string>{"T", bytes("42 09")}), feed(two, every_byte));
 }
 
+// Collects the value, then stops the feed.
+struct stopping_t {
+  kson_frame_reader_t* reader;
+  std::vector<std::string> values;
+};
+bool collect_and_stop(kson_parser_t* parser, void* context) {
+  auto* stopping = static_cast<stopping_t*>(context);
+  kson_frame_reader_stop(stopping->reader);
+  return collect(parser, &stopping->values);
+}
+
+TEST(kson_frame_reader, a_callback_stops_the_feed_after_its_frame_and_the_rest_is_fed_again) {
+  // A partial header first, so that the first frame is put together byte-wise; the others lie whole.
+  std::string const stream = frame("T") + frame(bytes("42 09")) + frame("F");
+  stopping_t stopping{nullptr, {}};
+  stopping.reader = kson_frame_reader_new(&collect_and_stop, &stopping);
+  size_t used = 0, at = 2;
+  EXPECT_TRUE(kson_frame_reader_feed_some(stopping.reader, stream.data(), at, &used) && used == at);
+  std::vector<size_t> taken;
+  while (at < stream.size() && kson_frame_reader_feed_some(stopping.reader, &stream[at], stream.size() - at, &used))
+    taken.push_back(used), at += used;
+  EXPECT_EQ((std::vector<size_t>{3, 6, 5}), taken);
+  EXPECT_EQ((std::vector<std::string>{"T", bytes("42 09"), "F"}), stopping.values);
+  kson_frame_reader_free(stopping.reader);
+}
+
 // Whole frames are parsed in place, partial ones through a body of their own: both roads.
 TEST(kson_frame_reader, empty_frames_are_dropped_malformed_ones_still_delivered) {
   std::string const stream = le(0, 4) + frame("Z") + le(0, 4) + frame("X") + frame(bytes("73 09 'a'")) + frame("F");

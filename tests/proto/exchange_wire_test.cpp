@@ -47,6 +47,16 @@ TEST(exchange_wire, messages_serialize_to_exactly_these_bytes) {
        "samba_chroot_dir: '/c' action_delay: 1000 max_cache_size: 0 actual_log { type: STDERR }",
        "08 03 12 0e 08 02 10 11 1a 01 69 52 02 2f 78 a0 01 01 82 19 13 0a 11 a2 06 03 0a 01 78 c0 0c 02 e0 12 ac 02 "
        "c2 3e 01 61 aa 1f 02 2f 63 f0 1f e8 07 f8 1f 00 c2 3e 02 08 03"},
+      // Every action, globally and for a share, numbered 200 to 207 in this order; the values differ between
+      // any two fields in one of the two, so that no two numbers can be swapped unseen.
+      {qn::SMBGardixConfig::default_instance(),
+       "on_known_virus: SMB_PASS on_incurable: SMB_BLOCK on_suspicious: SMB_CURE on_adware: SMB_QUARANTINE "
+       "on_dialers: SMB_DELETE on_jokes: SMB_REPORT on_riskware: SMB_PASS on_hacktools: SMB_BLOCK "
+       "share { item { tag: 'a' on_known_virus: SMB_CURE on_incurable: SMB_QUARANTINE on_suspicious: SMB_DELETE "
+       "on_adware: SMB_REPORT on_dialers: SMB_PASS on_jokes: SMB_BLOCK on_riskware: SMB_QUARANTINE "
+       "on_hacktools: SMB_DELETE } }",
+       "c0 0c 01 c8 0c 02 d0 0c 03 d8 0c 04 e0 0c 05 e8 0c 06 f0 0c 01 f8 0c 02 82 19 1e 0a 1c c0 0c 03 c8 0c 04 "
+       "d0 0c 05 d8 0c 06 e0 0c 01 e8 0c 02 f0 0c 04 f8 0c 05 c2 3e 01 61"},
       {qn::ScanReport::default_instance(),
        "object: 'a' archive { type: SE_MAIL name: 'm' } cured: false item { object: 'b' error: SE_SCAN_TIMEOUT } "
        "log: 'l' fork_pid: 7",

@@ -48,6 +48,8 @@ struct fc_peer_t {
 class scan_test : public app_fixture_t {
  protected:
   scan_test() { apply("1500", false); }
+  // Scans still waiting are failed when their scanner goes, and their callbacks note into `seen`.
+  ~scan_test() override { scan.reset(), app.reset(); }
 
   void apply(std::string const& scan_timeout, bool suspended) {
     qn::SMBGardixConfig config;

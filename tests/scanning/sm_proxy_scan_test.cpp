@@ -100,6 +100,20 @@ TEST_F(proxy_scan_test, queue_ready_reconfiguration_alarm_pause_reconnection_and
       {[&] { apply("0", false), name_fcheck(); }, "accepted | " + open + options("0") + request(1, "/j")},
       {[&] { wait(3600000), run(); }, ""},
       {[&] { apply("2500", true), scan->init(); }, "now j 88  0 | closed"},
+      // ConfigD that never names the file checker: the waiting scan fails 10 s past the scan timeout, as a
+      // scan sent does; a late answer is ignored, and a scan after the pause asks again.
+      {[&] { apply("2500", false), scan->init(), scan->async_scan("/k", note("k")); }, "ConfigD GET_FCHECK_REQUEST | "},
+      {[&] { wait(12400), run(); }, ""},
+      {[&] { wait(101), pump([&] { return !seen.empty(); }); },
+       "Error: Failed to get DazaVadov socket: Network operation timed out | now k 97  0 | "},
+      {[&] { name_fcheck(); }, ""},
+      {[&] { wait(10001), scan->async_scan("/l", note("l")); }, "ConfigD GET_FCHECK_REQUEST | "},
+      {[&] { name_fcheck(); }, "accepted | " + open + options("2500") + request(1, "/l")},
+      // Each scan has its deadline: the first one's fails the link, three seconds before the second's.
+      {[&] { wait(3000), scan->async_scan("/m", note("m")); }, request(2, "/m")},
+      {[&] { wait(9400), run(); }, ""},
+      {[&] { wait(101), run(); },
+       "Error: DazaVadov connection error: Network operation timed out | now l 97  0 | now m 97  0 | closed"},
   };
   for (auto const& step : steps) {
     step.first();

@@ -42,6 +42,7 @@ TEST_F(handler_test, action_decides_verdict_log_level_cache_and_record_or_releas
   // recorded (else released), stat's error
   std::tuple<char const*, std::string, std::uint32_t, char const*, char const*, bool, char const*> const cases[] = {
       {"on_known_virus: SMB_REPORT", "", 1, "Notice", "", true, ""},
+      {"on_known_virus: SMB_REPORT action_delay: 1000", "", 1, "Notice", "", true, ""},  // allowed: no alert file
       {"on_known_virus: SMB_PASS", "", 1, "Info", "", false, ""},
       {"on_known_virus: SMB_BLOCK action_delay: 999", "", 2, "Notice", "", true, ""},  // too short for an alert file
       {"on_known_virus: SMB_CURE", "", 2, "Notice", ", executing action is delayed for 0 seconds", true, ""},

@@ -154,6 +154,27 @@ TEST(daemon_faults, a_thousand_modules_and_a_burst_of_sighups_get_one_answer_eac
   EXPECT_EQ(2u, rig.sent[out_t::GET_FCHECK_REQUEST]);
 }
 
+TEST(daemon_faults, a_file_checker_whose_backlog_is_full_holds_up_nothing) {
+  // At Warning: its lines are written, Notice lines are not.
+  rig_t rig("log_level: LOG_LEVEL_WARNING share { item { tag: 'p' block_on_error: true } }", "--full-backlog");
+  rig.box.write("a.txt", "a");
+  module_t& first = rig.add("p");
+  EXPECT_EQ(2u, rig.ask(first, msg_t::OP_OPEN, "/a.txt"));
+  // The threats subscription tried as often as it may meanwhile, each try through ConfigD (one of
+  // them may have served the scan too).
+  rig.pump([&] { return rig.sent[out_t::GET_FCHECK_REQUEST] >= 21; });
+  module_t& second = rig.add("p");
+  rig.pump([&] { return second.settings == 1; });
+  rig.configd.signal(SIGTERM);
+  rig.finish(107);
+  std::string const again = std::strerror(EAGAIN), log = rig.log();
+  for (std::string const& line : {"Warning: Error on scanning \"" + boost::filesystem::canonical(rig.root).string() +
+                                      "/a.txt\" (" + again + "), access rejected\n",
+                                  "Error: Failed to create DazaVadov connection: connect: " + again + "\n"})
+    EXPECT_NE(std::string::npos, log.find(line)) << line << log;
+  EXPECT_EQ(std::string::npos, log.find(" Notice: ")) << log;
+}
+
 TEST(daemon_faults, out_of_descriptors_it_serves_the_modules_it_has_and_accepts_again) {
   if (*QN_SANITIZERS) GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own, and this uses them all up";
   // At Warning: the lines held back before the settings that are below it are dropped.

@@ -71,6 +71,11 @@ class module_t : private kson::transport_stream_t {
     return got > 0 && process(bytes, got);
   }
 
+  void put(msg_t const& m) {
+    std::vector<char> frame;
+    ASSERT_TRUE(serialize(m, frame) && ::write(fd, frame.data(), frame.size()) == ssize_t(frame.size()));
+  }
+
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   verdicts_t verdicts;
   std::uint32_t serial = 0;  // the last one asked
@@ -79,10 +84,6 @@ class module_t : private kson::transport_stream_t {
   static inline std::size_t settled = 0;   // settings frames, by all modules
 
  private:
-  void put(msg_t const& m) {
-    std::vector<char> frame;
-    ASSERT_TRUE(serialize(m, frame) && ::write(fd, frame.data(), frame.size()) == ssize_t(frame.size()));
-  }
   void on_message(kson::parser_t& parser) override {
     msg_t m;
     ASSERT_TRUE(m.deserialize(parser));
@@ -157,6 +158,18 @@ struct rig_t {
   }
 
   std::string log() const { return cf_read_file(box.file("daemon.log")); }
+  // What the file checker printed; pumps until it has printed `text`.
+  std::string fc_out() const { return cf_read_file(box.file("fc.out")); }
+  void await_fc(std::string const& text) {
+    pump([&] { return fc_out().find(text) != std::string::npos; });
+  }
+  // How many times `text` is in what the file checker printed.
+  long fc_count(std::string const& text) const {
+    std::string const out = fc_out();
+    long found = 0;
+    for (std::size_t at = 0; (at = out.find(text, at)) != std::string::npos; ++at) ++found;
+    return found;
+  }
 
   test_sandbox_t box;
   std::string const root = box.path(), fc = box.file("fc.sock");

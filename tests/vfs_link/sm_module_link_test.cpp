@@ -1,5 +1,8 @@
 #include <sstream>
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/system/system_error.hpp>
+
 #include "tests/vfs_link/vfs_link_fixture.h"
 
 namespace {
@@ -76,6 +79,20 @@ TEST_F(vfs_link_test, settings_writes_and_verdicts_without_a_scan) {
   send(fd, event(msg_t::OP_WRITE, 0, "/srv/share/w", 9) + event(msg_t::OP_OPEN, 9, "/gone", 7));
   EXPECT_EQ(frame_of(msg_t::make_verdict(9, 2)), next(fd));
   EXPECT_EQ(1u, app->file_cache->size());
+}
+
+TEST_F(vfs_link_test, the_longest_socket_path_that_fits_is_taken_and_one_byte_more_refused) {
+  // The socket lies at the chroot folder joined with its name; the address holds 107 bytes.
+  std::string const name(107 - root.size() - 1, 's');
+  configure("smb_socket_path: '" + name + "'");
+  EXPECT_TRUE(boost::filesystem::is_other(root + "/" + name));
+  int refused = 0;
+  try {
+    configure("smb_socket_path: '" + name + "x'");
+  } catch (boost::system::system_error const& e) {
+    refused = e.code().value();
+  }
+  EXPECT_EQ(ENAMETOOLONG, refused);
 }
 
 TEST_F(vfs_link_test, cache_scripts) {

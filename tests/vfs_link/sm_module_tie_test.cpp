@@ -1,5 +1,8 @@
 // The module connection end to end: the chroot boundary and a module that does not read its verdicts.
 
+#include <sys/resource.h>
+
+#include <cstring>
 #include <fstream>
 #include <regex>
 
@@ -9,6 +12,20 @@
 #include "tests/support/daemon_rig.h"
 
 namespace {
+
+// A file of the daemon's under /proc.
+std::string daemon_proc(int module_fd, std::string const& name) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  EXPECT_EQ(0, ::getsockopt(module_fd, SOL_SOCKET, SO_PEERCRED, &peer, &size));
+  std::ifstream in("/proc/" + std::to_string(peer.pid) + "/" + name);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+long resident_kib(int module_fd) {
+  std::string const status = daemon_proc(module_fd, "status");
+  return std::stol(status.substr(status.find("VmRSS:") + 6));
+}
 
 TEST(module_tie_road, paths_that_lead_out_of_the_chroot_get_the_default_verdict_unscanned) {
   rig_t rig("log_level: LOG_LEVEL_INFO share { item { tag: 's' alert_files: true block_on_error: true } }");
@@ -28,35 +45,35 @@ TEST(module_tie_road, paths_that_lead_out_of_the_chroot_get_the_default_verdict_
                                                          {"/dir/bad.com", bad}};
   module_t& m = rig.add("s");
   for (auto const& [path, target] : outward) EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, path)) << path;
-  EXPECT_EQ(1u, rig.ask(m, msg_t::OP_READ, "/inside"));  // scanned: the default verdict rejects
+  // A NUL would have the system cut the path short, to "/inside": refused, not scanned.
+  EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, std::string("/inside\0/../x", 13)));
+  EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/" + std::string(4096, 'x')));  // past the system's limit
+  EXPECT_EQ(1u, rig.ask(m, msg_t::OP_READ, "/inside"));                     // scanned: the default verdict rejects
   boost::filesystem::remove(sibling);
   EXPECT_FALSE(boost::filesystem::exists(bad + ".quarn.alert.txt"));
-  std::string const log = rig.log(), scans = cf_read_file(rig.box.file("fc.out"));
+  std::string const log = rig.log(), scans = rig.fc_out();
   for (auto const& [path, target] : outward)
     EXPECT_NE(std::string::npos, log.find(" Error: Failed to normalize path \"" + path + "\" (\"" + target +
                                           "\" lies outside \"" + root + "\"), access rejected\n"))
         << log;
-  EXPECT_EQ(std::string::npos, scans.find("bad.com")) << scans;
-}
-
-// A file of the daemon's under /proc.
-std::string daemon_proc(int module_fd, std::string const& name) {
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  EXPECT_EQ(0, ::getsockopt(module_fd, SOL_SOCKET, SO_PEERCRED, &peer, &size));
-  std::ifstream in("/proc/" + std::to_string(peer.pid) + "/" + name);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(
+      std::string::npos,
+      log.find(" Error: Failed to normalize path \"/inside\\x00/../x\" (the path holds a NUL byte), access rejected\n"))
+      << log;
+  EXPECT_EQ(1, rig.fc_count("PROXY_SCAN_REQUEST")) << scans;
 }
 
 TEST(module_tie_road, a_module_that_does_not_read_is_read_no_further_until_it_does) {
   rig_t rig("log_level: LOG_LEVEL_WARNING max_cache_size: 65536 share { item { tag: 's' } }", "", "-S 512");
   rig.box.write("a.txt", "clean");
   module_t &lazy = rig.add("s"), &other = rig.add("s");
-  // Started with a soft limit on descriptors below the hard one, it raised it.
-  EXPECT_TRUE(std::regex_search(daemon_proc(lazy.fd, "limits"), std::regex("Max open files +(\\w+) +\\1 ")));
-  auto resident_kib = [&, status = std::string()]() mutable {
-    return std::stol((status = daemon_proc(lazy.fd, "status")).substr(status.find("VmRSS:") + 6));
-  };
+  // Started with a soft limit on descriptors below the hard one, it raised it to the hard one, which stays.
+  rlimit files{};
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &files));
+  std::string const hard = files.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(files.rlim_max);
+  EXPECT_TRUE(
+      std::regex_search(daemon_proc(lazy.fd, "limits"), std::regex("Max open files +" + hard + " +" + hard + " ")))
+      << daemon_proc(lazy.fd, "limits");
   EXPECT_EQ(1u, rig.ask(lazy, msg_t::OP_OPEN, "/a.txt"));
   // Opens of a file known clean, answered as fast as they come.
   std::uint32_t const count = 200000;
@@ -66,12 +83,12 @@ TEST(module_tie_road, a_module_that_does_not_read_is_read_no_further_until_it_do
     for (ssize_t put = 1; put > 0 && stream.size() > sent;)
       if ((put = ::send(lazy.fd, &stream[sent], stream.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL)) > 0) sent += put;
   };
-  long const before = resident_kib();
+  long const before = resident_kib(lazy.fd);
   // Sent until the daemon has taken nothing for half a second.
   for (pollfd p{lazy.fd, POLLOUT, 0}; push(), sent < stream.size() && ::poll(&p, 1, 500) == 1;) continue;
   EXPECT_LT(sent, stream.size() / 4);
   // The sanitizers' quarantine keeps what the daemon frees.
-  EXPECT_TRUE(*QN_SANITIZERS || resident_kib() - before < 2048) << resident_kib() - before;
+  EXPECT_TRUE(*QN_SANITIZERS || resident_kib(lazy.fd) - before < 2048) << resident_kib(lazy.fd) - before;
   EXPECT_EQ(1u, rig.ask(other, msg_t::OP_OPEN, "/a.txt"));
   // Reading, it gets every verdict once.
   rig.pump([&] { return push(), module_t::received >= count + 1; });
@@ -86,16 +103,79 @@ TEST(module_tie_road, a_module_with_its_fill_of_requests_unanswered_is_read_no_f
   module_t &flood = rig.add("s"), &other = rig.add("s");
   std::vector<char> const stream = flood.events(msg_t::OP_READ, "/a.txt", 1, 1000);
   EXPECT_EQ(ssize_t(stream.size()), ::send(flood.fd, stream.data(), stream.size(), MSG_NOSIGNAL));
-  auto const scans = [&] {
-    std::string const out = cf_read_file(rig.box.file("fc.out"));
-    long found = 0;
-    for (std::size_t at = 0; (at = out.find("not answered", at)) != std::string::npos; ++at) ++found;
-    return found;
-  };
+  auto const scans = [&] { return rig.fc_count("not answered"); };
   rig.pump([&] { return scans() >= 256; });
   // Round trips of another module give the daemon every chance to read on.
   for (int i = 0; i < 20; ++i) EXPECT_EQ(1u, rig.ask(other, msg_t::OP_READ, "/missing"));
-  EXPECT_LT(scans(), 400);  // the frames of the read that passed the bound are still handled
+  EXPECT_EQ(256, scans());  // the frames behind the bound wait where they are
+}
+
+TEST(module_tie_road, a_share_holds_4096_unanswered_requests_at_most_while_other_shares_are_served) {
+  rig_t rig("log_level: LOG_LEVEL_WARNING max_cache_size: 65536 share { item { tag: 's' } }", "--stuck-scans silent");
+  // Paths of some 500 bytes, so that what the daemon holds for each shows.
+  std::string const path = "/" + std::string(250, 'd') + "/" + std::string(240, 'f');
+  boost::filesystem::create_directory(rig.root + path.substr(0, 251));
+  rig.box.write(path.substr(1), "clean");
+  module_t& other = rig.add("t");
+  auto const scans = [&] { return rig.fc_count("not answered"); };
+  long before = 0;
+  // Forty modules take their settings, ask for 256 scans each and hang up; their scans stay, as the file
+  // checker never answers.
+  for (int round = 1; round <= 40; ++round) {
+    module_t& m = rig.add("s");
+    rig.pump([&] { return m.settings == 1; });
+    std::vector<char> const stream = m.events(msg_t::OP_OPEN, path, 1, 256);
+    EXPECT_EQ(ssize_t(stream.size()), ::send(m.fd, stream.data(), stream.size(), MSG_DONTWAIT | MSG_NOSIGNAL))
+        << std::strerror(errno);
+    m.hang_up();
+    if (round != 16) continue;
+    rig.pump([&] { return scans() >= 4096; });
+    before = resident_kib(other.fd);
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(1u, rig.ask(other, msg_t::OP_READ, "/missing"));
+  EXPECT_EQ(4096, scans());
+  // The sanitizers' quarantine keeps what the daemon frees.
+  EXPECT_TRUE(*QN_SANITIZERS || resident_kib(other.fd) - before < 2048) << resident_kib(other.fd) - before;
+}
+
+TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cached_clean) {
+  // The file checker reads a file 300 ms after the request; one holding SLOW it answers a second after that.
+  test_sandbox_t rules;
+  rig_t rig(
+      "log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' block_on_error: true on_known_virus: "
+      "SMB_BLOCK } }",
+      "--scan-delay 300 --rules " + rules.write("rules", "rule { pattern: 'SLOW' delay_ms: 1000 }"));
+  std::string const root = boost::filesystem::canonical(rig.root).string();
+  for (char const* file : {"a.com", "d.com"})
+    ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", rig.box.file(file)}, {}).status);
+  rig.box.write("c.txt", "SLOW");
+  module_t& m = rig.add("s");
+  auto const move = [&](char const* from, char const* to) {
+    ASSERT_EQ(0, ::rename((root + from).c_str(), (root + to).c_str())) << from;
+  };
+  auto const verdict = [&] {
+    rig.pump([&] { return m.verdicts.count(m.serial); });
+    return m.verdicts[m.serial];
+  };
+  // Renamed away once the scan is sent and a clean file put in its place, before the file checker reads it.
+  m.event(msg_t::OP_OPEN, "/a.com", ++m.serial);
+  rig.await_fc("path=\"" + root + "/a.com\"");
+  move("/a.com", "/b.com");
+  rig.box.write("a.com", "clean");
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict());
+  EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/b.com"));
+  // Asked about under the name of a clean file that had taken its place, and back in place by the answer.
+  msg_t stale = m.file_event(msg_t::OP_OPEN, "/d.com", ++m.serial);
+  stale.path = "/c.txt";
+  m.put(stale);
+  rig.await_fc("read \"" + root + "/c.txt\"");
+  move("/c.txt", "/e.txt");
+  move("/d.com", "/c.txt");
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict());
+  EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/c.txt"));
+  EXPECT_NE(std::string::npos, rig.log().find("Debug: sm_threat_handler_t::process_scan_info: \"" + root +
+                                              "/c.txt\" is not the file asked about (dev="))
+      << rig.log();
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 #include "tools/fcheck_stub/stub_fcheck_server.h"
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <vector>
+
+#include "tools/fcheck_stub/stub_text.h"
 
 namespace {
 
@@ -60,6 +66,7 @@ stub_fcheck_server_t::stub_fcheck_server_t(boost::asio::io_context& io, stub_opt
 
 stub_fcheck_server_t::~stub_fcheck_server_t() {
   if (listening) ::unlink(options.socket_path.c_str());
+  for (int fd : backlog) ::close(fd);
 }
 
 void stub_fcheck_server_t::start() {
@@ -69,12 +76,15 @@ void stub_fcheck_server_t::start() {
     acceptor.open(endpoint.protocol());
     acceptor.bind(endpoint);
     listening = true;
-    acceptor.listen(128);
+    acceptor.listen(options.full_backlog ? 0 : 128);
   } catch (std::exception const& e) {
     throw std::runtime_error("cannot listen on " + options.socket_path + ": " + e.what());
   }
   signals.async_wait([this](boost::system::error_code const& ec, int number) { on_signal(ec, number); });
-  accept();
+  if (options.full_backlog)
+    fill_backlog();
+  else
+    accept();
   std::cout << "ready" << std::endl;
 }
 
@@ -97,6 +107,25 @@ void stub_fcheck_server_t::accept() {
     client->async_read_header();
     accept();
   });
+}
+
+void stub_fcheck_server_t::fill_backlog() {
+  // Connections of its own, never accepted, until the system takes no more: a connect that would
+  // wait for room.
+  for (;;) {
+    int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{AF_UNIX, {}};
+    options.socket_path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      int const error = errno;
+      ::close(fd);
+      if (error == EAGAIN) break;
+      throw std::runtime_error("filling the backlog: " + std::string(std::strerror(error)));
+    }
+    backlog.push_back(fd);
+  }
+  std::cout << "backlog full with " << backlog.size() << " connections" << std::endl;
 }
 
 void stub_fcheck_server_t::forget(int number) { clients.erase(number); }
@@ -197,17 +226,27 @@ void stub_fcheck_server_t::scan(std::shared_ptr<stub_client_t> const& client, st
     client->send(answer);
     return;
   }
-  std::shared_ptr<stub_scanner_t::result_t> const result =
-      std::make_shared<stub_scanner_t::result_t>(scanner.scan(path, client->proxy_options.scan_timeout_ms()));
   std::weak_ptr<stub_client_t> const weak = client;
-  if (result->delay_ms == 0) {
-    answer_scan(weak, serial, *result);
+  // The file is read once the delay is over, so that whatever lies at the path then is scanned.
+  after(options.scan_delay_ms, [this, weak, serial, path] {
+    std::shared_ptr<stub_client_t> const client = weak.lock();
+    if (!client) return;
+    std::shared_ptr<stub_scanner_t::result_t> const result =
+        std::make_shared<stub_scanner_t::result_t>(scanner.scan(path, client->proxy_options.scan_timeout_ms()));
+    client->print("scan " + std::to_string(serial) + " read " + stub_text_t::quote(path));
+    after(result->delay_ms, [this, weak, serial, result] { answer_scan(weak, serial, *result); });
+  });
+}
+
+void stub_fcheck_server_t::after(std::uint32_t delay_ms, std::function<void()> const& then) {
+  if (delay_ms == 0) {
+    then();
     return;
   }
   std::shared_ptr<boost::asio::steady_timer> const timer =
-      std::make_shared<boost::asio::steady_timer>(io, std::chrono::milliseconds(result->delay_ms));
-  timer->async_wait([this, timer, weak, serial, result](boost::system::error_code const& ec) {
-    if (!ec) answer_scan(weak, serial, *result);
+      std::make_shared<boost::asio::steady_timer>(io, std::chrono::milliseconds(delay_ms));
+  timer->async_wait([timer, then](boost::system::error_code const& ec) {
+    if (!ec) then();
   });
 }
 

@@ -4,9 +4,11 @@
 // the threats subscription with its notifications, and alarms on SIGUSR1 and SIGUSR2.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
@@ -37,6 +39,9 @@ class stub_fcheck_server_t {
 
  private:
   void accept();
+  void fill_backlog();
+  // Runs `then` after the delay, at once for 0.
+  void after(std::uint32_t delay_ms, std::function<void()> const& then);
   void on_signal(boost::system::error_code const& ec, int signal_number);
   void scan(std::shared_ptr<stub_client_t> const& client, std::uint32_t serial, std::string const& path);
   void answer_scan(std::weak_ptr<stub_client_t> const& client, std::uint32_t serial,
@@ -56,4 +61,5 @@ class stub_fcheck_server_t {
   std::map<int, std::shared_ptr<stub_client_t>> clients;
   int next_number = 1;
   bool listening = false;
+  std::vector<int> backlog;  // --full-backlog: its own connections, never accepted
 };

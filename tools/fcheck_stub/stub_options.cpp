@@ -42,7 +42,7 @@ bool stub_options_t::parse(int argc, char* argv[], int& status) {
       "rules", po::value<std::string>(&rules_file), "rules file: an fcstub.Rules in protobuf text format")(
       "quarantine", po::value<std::string>(&quarantine_dir),
       "quarantine folder (default: quarantine beside the database)")(
-      "scan-delay", po::value<std::uint32_t>(&scan_delay_ms), "answer every scan MS milliseconds late")(
+      "scan-delay", po::value<std::uint32_t>(&scan_delay_ms), "read and answer every scan MS milliseconds late")(
       "fail-scans", po::value<std::string>(&fail_text), "answer every scan with this error code (name or number)")(
       "close-after", po::value<std::uint32_t>(&close_after), "close each connection when it has sent N messages")(
       "backdate", po::value<std::int64_t>(&backdate), "write history moments SECONDS in the past")(
@@ -51,6 +51,8 @@ bool stub_options_t::parse(int argc, char* argv[], int& status) {
       "stuck-scans", po::value<std::string>(&stuck_scans),
       "never answer scans (silent), answer them under serials nobody asked (wrong-serial), or send half of the "
       "first answer and then nothing more on that connection (half-frame)")(
+      "full-backlog", po::bool_switch(&full_backlog),
+      "listen with a backlog kept full by connections of its own, and never accept")(
       "make-test-file", po::value<std::string>(&test_file),
       "write the standard anti-malware test file to PATH and exit");
 

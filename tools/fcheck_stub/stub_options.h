@@ -25,7 +25,8 @@ class stub_options_t {
   std::uint32_t close_after = 0;         // 0: never
   std::int64_t backdate = 0;
   bool reuse_threats = false;
-  std::string stuck_scans;  // "silent", "wrong-serial" or "half-frame"; empty: scans are answered
+  bool full_backlog = false;  // listens with a full backlog and never accepts
+  std::string stuck_scans;    // "silent", "wrong-serial" or "half-frame"; empty: scans are answered
 
  private:
   bool read_rules(std::string const& file, std::string& problem);

@@ -147,7 +147,6 @@ bool stub_scanner_t::read_file(std::string const& path, std::string& content, re
 
 stub_scanner_t::result_t stub_scanner_t::scan(std::string const& path, std::uint32_t scan_timeout_ms) const {
   result_t result;
-  result.delay_ms = options.scan_delay_ms;
   if (options.fail_scans != qn::EC_OK) {
     result.error = options.fail_scans;
     return result;

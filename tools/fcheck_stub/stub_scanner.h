@@ -16,8 +16,8 @@ class stub_scanner_t {
   struct result_t {
     qn::ErrorCode error = qn::EC_OK;  // not EC_OK: the scan failed and there is no report
     qn::ScanReport report;
-    std::uint32_t delay_ms = 0;
-    bool infected = false;  // a virus somewhere in the report
+    std::uint32_t delay_ms = 0;  // the rule's: the file is read and judged, the answer waits
+    bool infected = false;       // a virus somewhere in the report
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
   };
