@@ -81,6 +81,38 @@ TEST_F(vfs_link_test, settings_writes_and_verdicts_without_a_scan) {
   EXPECT_EQ(1u, app->file_cache->size());
 }
 
+TEST_F(vfs_link_test, a_share_at_its_bound_is_read_no_further_until_verdicts_make_room_then_answered_in_full) {
+  configure("log_level:LOG_LEVEL_DEBUG block_on_error:true");
+  box.write("a", "a");
+  // Seventeen modules of one share ask for 256 scans each while ConfigD has not named the file checker;
+  // the last one once the share is full, so that it has nothing under way.
+  std::string stream = hello("/srv");
+  for (std::uint32_t serial = 1; serial <= 256; ++serial) stream += event(msg_t::OP_READ, serial, "/a");
+  auto const scans = [&] { return count("Debug: sm_proxy_scan_t::async_scan: "); };
+  std::vector<int> modules(17);
+  for (int& fd : modules) {
+    EXPECT_TRUE(&fd != &modules.back() || pump([&] { return scans() >= 4096; }));
+    send(fd = connect(), stream);
+  }
+  // Another share is served meanwhile.
+  msg_t other;
+  other.type = msg_t::TYPE_HELLO, other.tag = "other", other.basedir = "/o";
+  int const fd = connect();
+  send(fd, frame_of(other) + event(msg_t::OP_READ, 1, "/missing"));
+  next(fd);
+  EXPECT_EQ(frame_of(msg_t::make_verdict(1, 2)), next(fd));
+  EXPECT_EQ(4096, scans());
+  // A file checker that cannot be reached fails the scans: the last module is read again, and each gets
+  // every verdict once, in order.
+  configd.send(configd_peer_t::fcheck_response(box.file("none.sock")));
+  std::string answered = frame_of(msg_t::make_share_settings());
+  for (std::uint32_t serial = 1; serial <= 256; ++serial) answered += frame_of(msg_t::make_verdict(serial, 2));
+  for (int module : modules)
+    EXPECT_TRUE(pump([&] { return drain(module), inbox[module].size() >= answered.size(); }) &&
+                inbox[module] == answered);
+  EXPECT_EQ(17 * 256, scans());
+}
+
 TEST_F(vfs_link_test, the_longest_socket_path_that_fits_is_taken_and_one_byte_more_refused) {
   // The socket lies at the chroot folder joined with its name; the address holds 107 bytes.
   std::string const name(107 - root.size() - 1, 's');
