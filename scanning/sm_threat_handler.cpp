@@ -166,8 +166,10 @@ std::uint32_t sm_threat_handler_t::process_scan_info(scan_info_t& info, std::int
     return 2;
   }
   if (delay >= 1000 && rejected && app.settings->alert_files(info.tag)) write_alert_file(info);
-  // Under the numbers of the object judged, which may differ from what the module sent.
-  app.file_cache->store_check_result(blocked.st_dev, blocked.st_ino, !rejected, info.start);
+  // Under the numbers of the object judged, which may differ from what the module sent; allowed, only
+  // for the file asked about.
+  if (rejected || is_file_asked_about(info, blocked.st_dev, blocked.st_ino))
+    app.file_cache->store_check_result(blocked.st_dev, blocked.st_ino, !rejected, info.start);
   if (threat_id >= 0) return verdict;
   if (action == qn::SMB_PASS) {
     release(info.tag, threat_id);
@@ -196,17 +198,22 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
   } else {
     if (cf_log_threshold <= CF_LOG_INFO && sm_has_tolerated_error(info.report))
       cf_log(CF_LOG_INFO, sm_report_summary(info.report) + ", access allowed");
-    // A share user may have swapped the file under the path during the scan: the clean answer is
-    // then of another file than the one asked about.
-    if (info.sent_as_asked && sm_names_file(info.path, info.dev, info.ino))
+    if (is_file_asked_about(info, info.dev, info.ino))
       app.file_cache->store_check_result(info.dev, info.ino, true, info.start);
-    else if (cf_log_threshold <= CF_LOG_DEBUG)
-      cf_log(CF_LOG_DEBUG, "sm_threat_handler_t::process_scan_info: " + sm_quoted(info.path) +
-                               " is not the file asked about (dev=" + std::to_string(info.dev) +
-                               " ino=" + std::to_string(info.ino) + "), the clean result is not cached");
   }
   release(info.tag, threat_id);
   return verdict;
+}
+
+bool sm_threat_handler_t::is_file_asked_about(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) {
+  // A share user may have swapped the file under the path while it was scanned: the answer is then
+  // of another file than the one asked about.
+  if (info.sent_as_asked && dev == info.dev && ino == info.ino && sm_names_file(info.path, dev, ino)) return true;
+  if (cf_log_threshold <= CF_LOG_DEBUG)
+    cf_log(CF_LOG_DEBUG, "sm_threat_handler_t::process_scan_info: " + sm_quoted(info.path) +
+                             " is not the file asked about (dev=" + std::to_string(info.dev) +
+                             " ino=" + std::to_string(info.ino) + "), access allowed is not cached");
+  return false;
 }
 
 void sm_threat_handler_t::release(std::string const& tag, std::int64_t threat_id) {

@@ -138,31 +138,35 @@ TEST(module_tie_road, a_share_holds_4096_unanswered_requests_at_most_while_other
   EXPECT_TRUE(*QN_SANITIZERS || resident_kib(other.fd) - before < 2048) << resident_kib(other.fd) - before;
 }
 
-TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cached_clean) {
-  // The file checker reads a file 300 ms after the request; one holding SLOW it answers a second after that.
+TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cached_as_allowed) {
+  // The file checker reads a file 300 ms after the request; one holding SLOW or EVIL it answers a second
+  // after that, EVIL as a known virus, which share "r" reports and allows.
   test_sandbox_t rules;
   rig_t rig(
-      "log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' block_on_error: true on_known_virus: "
-      "SMB_BLOCK } }",
-      "--scan-delay 300 --rules " + rules.write("rules", "rule { pattern: 'SLOW' delay_ms: 1000 }"));
+      "log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' block_on_error: true "
+      "on_known_virus: SMB_BLOCK } item { tag: 'r' on_known_virus: SMB_REPORT } }",
+      "--scan-delay 300 --rules " +
+          rules.write("rules",
+                      "rule { pattern: 'SLOW' delay_ms: 1000 } rule { pattern: 'EVIL' delay_ms: 1000 "
+                      "report { virus { type: SE_KNOWN_VIRUS name: 'Evil' } } }"));
   std::string const root = boost::filesystem::canonical(rig.root).string();
   for (char const* file : {"a.com", "d.com"})
     ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", rig.box.file(file)}, {}).status);
-  rig.box.write("c.txt", "SLOW");
-  module_t& m = rig.add("s");
+  rig.box.write("c.txt", "SLOW"), rig.box.write("f.txt", "EVIL"), rig.box.write("h.txt", "EVIL");
+  module_t &m = rig.add("s"), &reporting = rig.add("r");
   auto const move = [&](char const* from, char const* to) {
     ASSERT_EQ(0, ::rename((root + from).c_str(), (root + to).c_str())) << from;
   };
-  auto const verdict = [&] {
-    rig.pump([&] { return m.verdicts.count(m.serial); });
-    return m.verdicts[m.serial];
+  auto const verdict = [&](module_t& module) {
+    rig.pump([&] { return module.verdicts.count(module.serial); });
+    return module.verdicts[module.serial];
   };
   // Renamed away once the scan is sent and a clean file put in its place, before the file checker reads it.
   m.event(msg_t::OP_OPEN, "/a.com", ++m.serial);
   rig.await_fc("path=\"" + root + "/a.com\"");
   move("/a.com", "/b.com");
   rig.box.write("a.com", "clean");
-  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict());
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict(m));
   EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/b.com"));
   // Asked about under the name of a clean file that had taken its place, and back in place by the answer.
   msg_t stale = m.file_event(msg_t::OP_OPEN, "/d.com", ++m.serial);
@@ -171,8 +175,20 @@ TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cach
   rig.await_fc("read \"" + root + "/c.txt\"");
   move("/c.txt", "/e.txt");
   move("/d.com", "/c.txt");
-  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict());
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict(m));
   EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/c.txt"));
+  // Reported and allowed, but by the answer another file under its name, one that the cache holds an entry
+  // for: that one stays unknown, and on the share that blocks it, it is blocked.
+  msg_t known = m.file_event(msg_t::OP_OPEN, "/h.txt", ++m.serial);
+  known.path = "/nowhere";
+  m.put(known);
+  EXPECT_EQ(std::vector<std::uint32_t>{2}, verdict(m));
+  reporting.event(msg_t::OP_OPEN, "/f.txt", ++reporting.serial);
+  rig.await_fc("read \"" + root + "/f.txt\"");
+  move("/f.txt", "/g.txt");
+  move("/h.txt", "/f.txt");
+  EXPECT_EQ(std::vector<std::uint32_t>{1}, verdict(reporting));
+  EXPECT_EQ(2u, rig.ask(m, msg_t::OP_OPEN, "/f.txt"));
   EXPECT_NE(std::string::npos, rig.log().find("Debug: sm_threat_handler_t::process_scan_info: \"" + root +
                                               "/c.txt\" is not the file asked about (dev="))
       << rig.log();
