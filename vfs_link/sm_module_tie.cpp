@@ -73,9 +73,10 @@ void sm_module_tie_t::room_made() {
 }
 
 bool sm_module_tie_t::held_back() const {
-  return unanswered >= max_unanswered || pending_output.size() + in_flight_output.size() > max_unsent ||
-         (load && load->full());
+  return unanswered >= max_unanswered || pending_output.size() + in_flight_output.size() > max_unsent || share_full();
 }
+
+bool sm_module_tie_t::share_full() const { return load && load->full(); }
 
 // A module that sends faster than it takes its verdicts in, or a share whose requests pile up, is
 // read no further until they have drained: the frames already read wait where they are, and no
@@ -83,7 +84,8 @@ bool sm_module_tie_t::held_back() const {
 void sm_module_tie_t::read_on() {
   while (!reading && socket->is_open()) {
     if (held_back()) {
-      if (load && load->full() && !awaiting_room) {
+      // Its own verdicts and writes wake a connection; a full share wakes it when it has room.
+      if (share_full() && !awaiting_room) {
         awaiting_room = true;
         load->wait(shared_from_this());
       }

@@ -57,6 +57,7 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   void read_on();
   // Replies unsent, requests unanswered or the share's load at their bounds.
   bool held_back() const;
+  bool share_full() const;
   void start_read();
   void handle_read(boost::system::error_code const& ec, std::size_t size);
   void send_verdict(std::uint32_t serial, std::uint32_t verdict);

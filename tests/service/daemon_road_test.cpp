@@ -103,7 +103,7 @@ TEST(daemon_road, verdicts_writers_locks_scan_failures_and_the_whole_life_of_a_d
   EXPECT_EQ(std::string::npos, rig.log().find("two\n"));
   // Scans at the file checker: the clean file once before its write, the locked one for its first
   // open and the read.
-  std::string const scans = cf_read_file(rig.box.file("fc.out"));
+  std::string const scans = rig.fc_out();
   for (auto const& [path, count] : std::map<std::string, int>{{"/s/clean.txt", 2}, {"/s/locked.com", 2}}) {
     std::regex const request("PROXY_SCAN_REQUEST serial=\\d+ path=" + q(path) + "\n");
     EXPECT_EQ(count, std::distance(std::sregex_iterator(scans.begin(), scans.end(), request), {})) << path;
