@@ -206,13 +206,16 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
 }
 
 bool sm_threat_handler_t::is_file_asked_about(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) {
-  // A share user may have swapped the file under the path while it was scanned: the answer is then
-  // of another file than the one asked about.
-  if (info.sent_as_asked && dev == info.dev && ino == info.ino && sm_names_file(info.path, dev, ino)) return true;
+  // A share user may have swapped the file under the path while it was scanned, and put it back: the
+  // answer is then of another file than the one asked about, whose path changed meanwhile.
+  bool const asked = info.sent.names(info.dev, info.ino) && dev == info.dev && ino == info.ino;
+  if (asked && info.sent.holds(info.path)) return true;
   if (cf_log_threshold <= CF_LOG_DEBUG)
-    cf_log(CF_LOG_DEBUG, "sm_threat_handler_t::process_scan_info: " + sm_quoted(info.path) +
-                             " is not the file asked about (dev=" + std::to_string(info.dev) +
-                             " ino=" + std::to_string(info.ino) + "), access allowed is not cached");
+    cf_log(CF_LOG_DEBUG,
+           "sm_threat_handler_t::process_scan_info: " + sm_quoted(info.path) +
+               (asked ? " or a folder above it changed while it was scanned" : " is not the file asked about") +
+               " (dev=" + std::to_string(info.dev) + " ino=" + std::to_string(info.ino) +
+               "), access allowed is not cached");
   return false;
 }
 

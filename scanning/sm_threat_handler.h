@@ -17,6 +17,7 @@
 #include "remote_user.pb.h"
 #include "scan_report.pb.h"
 #include "service/sm_clock.h"
+#include "service/sm_path_stamp.h"
 #include "smb_gardix_config.pb.h"
 #include "threats/sm_threat.h"
 
@@ -32,8 +33,8 @@ class sm_threat_handler_t {
     std::shared_ptr<qn::RemoteUser> last_writer;  // may be empty
     std::string tag;
     sm_clock_t::steady::time_point start;
-    std::string path;           // the canonical path sent for scanning
-    bool sent_as_asked = true;  // the path named the file of dev and ino when the scan was sent
+    std::string path;      // the canonical path sent for scanning
+    sm_path_stamp_t sent;  // the path as it was when the scan was sent
   };
 
   explicit sm_threat_handler_t(sm_app_t& app);
@@ -64,7 +65,7 @@ class sm_threat_handler_t {
  private:
   std::uint32_t judge_clean(scan_info_t const& info, std::int64_t threat_id);
   // Whether the file judged, of these numbers, is the one the module asked about, its path naming it
-  // when the scan was sent and still; only such a file is cached as allowed.
+  // when the scan was sent with nothing on it changed since; only such a file is cached as allowed.
   static bool is_file_asked_about(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino);
   // Lets the file checker drop a provisional (negative) threat.
   void release(std::string const& tag, std::int64_t threat_id);

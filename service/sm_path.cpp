@@ -1,7 +1,5 @@
 #include "service/sm_path.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -16,11 +14,4 @@ std::string sm_real_path(std::string const& path, int& error) {
 
 bool sm_path_within(boost::filesystem::path const& top, boost::filesystem::path const& path) {
   return !top.empty() && std::mismatch(top.begin(), top.end(), path.begin(), path.end()).first == top.end();
-}
-
-bool sm_names_file(std::string const& path, std::uint64_t dev, std::uint64_t ino) {
-  struct stat st;
-  // A NUL would cut the path short and name another file.
-  return path.find('\0') == std::string::npos && ::lstat(path.c_str(), &st) == 0 && st.st_dev == dev &&
-         st.st_ino == ino;
 }

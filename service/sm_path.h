@@ -2,7 +2,6 @@
 
 // Where a path lies against the Samba chroot directory.
 
-#include <cstdint>
 #include <string>
 
 #include <boost/filesystem/path.hpp>
@@ -14,6 +13,3 @@ std::string sm_real_path(std::string const& path, int& error);
 // Whether the canonical `path` is the canonical `top` or lies below it, by components: "/srv/sambaX"
 // shares a prefix with "/srv/samba" but lies outside it, and "/" holds everything.
 bool sm_path_within(boost::filesystem::path const& top, boost::filesystem::path const& path);
-
-// Whether `path` itself, a link not followed, is the file of these device and inode numbers.
-bool sm_names_file(std::string const& path, std::uint64_t dev, std::uint64_t ino);

@@ -17,6 +17,7 @@
 #include "service/sm_app.h"
 #include "service/sm_error.h"
 #include "service/sm_path.h"
+#include "service/sm_path_stamp.h"
 #include "service/sm_settings.h"
 #include "service/sm_share_stat.h"
 #include "threats/sm_threat_base.h"
@@ -203,8 +204,9 @@ void sm_module_tie_t::check_file(sm_module_msg_t const& msg) {
     return;
   }
   boost::filesystem::path path;
+  std::size_t chroot_size = 0;
   try {
-    path = normalize_path(msg.path);
+    path = normalize_path(msg.path, chroot_size);
   } catch (std::exception const& e) {
     std::uint32_t const verdict = app->threat_handler->default_verdict(tag);
     if (cf_log_threshold <= CF_LOG_ERROR)
@@ -216,29 +218,32 @@ void sm_module_tie_t::check_file(sm_module_msg_t const& msg) {
   if (cf_log_threshold <= CF_LOG_DEBUG)
     debug("sm_module_tie_t::check_file: " + quoted(msg.path) + " -> " + quoted(path));
   if (msg.op != sm_module_msg_t::OP_OPEN) {
-    scan(path, msg.dev, msg.ino, last_writer, msg.serial);
+    scan(path, chroot_size, msg.dev, msg.ino, last_writer, msg.serial);
     return;
   }
   // Detections are recorded under the share's normalised tag from the hello, so that tag keys the
   // lock check; an event's own tag may be missing or spelled otherwise and would never match.
   std::shared_ptr<sm_module_tie_t> self = shared_from_this();
-  app->threat_base->async_check_locked(path, msg.dev, msg.ino, tag, [self, path, msg, last_writer](bool locked) {
-    if (!locked) {
-      self->scan(path, msg.dev, msg.ino, last_writer, msg.serial);
-      return;
-    }
-    if (cf_log_threshold <= CF_LOG_DEBUG) debug(quoted(path) + " already locked");
-    self->send_verdict(msg.serial, sm_module_msg_t::VERDICT_REJECTED);
-  });
+  app->threat_base->async_check_locked(path, msg.dev, msg.ino, tag,
+                                       [self, path, chroot_size, msg, last_writer](bool locked) {
+                                         if (!locked) {
+                                           self->scan(path, chroot_size, msg.dev, msg.ino, last_writer, msg.serial);
+                                           return;
+                                         }
+                                         if (cf_log_threshold <= CF_LOG_DEBUG) debug(quoted(path) + " already locked");
+                                         self->send_verdict(msg.serial, sm_module_msg_t::VERDICT_REJECTED);
+                                       });
 }
 
-void sm_module_tie_t::scan(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
-                           std::shared_ptr<qn::RemoteUser> const& last_writer, std::uint32_t serial) {
+void sm_module_tie_t::scan(boost::filesystem::path const& path, std::size_t chroot_size, std::uint64_t dev,
+                           std::uint64_t ino, std::shared_ptr<qn::RemoteUser> const& last_writer,
+                           std::uint32_t serial) {
   auto info = std::make_shared<sm_threat_handler_t::scan_info_t>();
   info->dev = dev;
   info->ino = ino;
   info->path = path.string();
-  info->sent_as_asked = sm_names_file(info->path, dev, ino);
+  // Before the request leaves, so that whatever changes on the path while it is scanned shows.
+  info->sent = sm_path_stamp_t(info->path, chroot_size);
   info->last_writer = last_writer;
   info->tag = tag;
   info->start = sm_clock_t::steady::now();
@@ -336,7 +341,7 @@ void sm_module_tie_t::handle_error(boost::system::error_code const& ec) {
   close_connection();
 }
 
-boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path const& path) {
+boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path const& path, std::size_t& chroot_size) {
   // The system would cut the path at a NUL and name another file.
   if (path.native().find('\0') != std::string::npos) throw std::runtime_error("the path holds a NUL byte");
   // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
@@ -344,5 +349,6 @@ boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path 
   boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");
   if (!sm_path_within(chroot, canonical))
     throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
+  chroot_size = chroot.native().size();
   return canonical;
 }

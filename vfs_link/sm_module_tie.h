@@ -47,7 +47,8 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   void on_hello(sm_module_msg_t const& msg);
   void on_file_event(sm_module_msg_t const& msg);
   void check_file(sm_module_msg_t const& msg);
-  void scan(boost::filesystem::path const& path, std::uint64_t dev, std::uint64_t ino,
+  // `chroot_size`: the length of the canonical chroot directory that `path` begins with.
+  void scan(boost::filesystem::path const& path, std::size_t chroot_size, std::uint64_t dev, std::uint64_t ino,
             std::shared_ptr<qn::RemoteUser> const& last_writer, std::uint32_t serial);
   void scan_done(std::uint32_t serial, boost::filesystem::path const& path,
                  std::shared_ptr<sm_threat_handler_t::scan_info_t>& info, boost::system::error_code const& ec,
@@ -68,7 +69,8 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   void close_connection();
   void close_with_error(std::string const& text);
   void handle_error(boost::system::error_code const& ec);
-  boost::filesystem::path normalize_path(boost::filesystem::path const& path);
+  // `chroot_size` gets the length of the canonical chroot directory that the result begins with.
+  boost::filesystem::path normalize_path(boost::filesystem::path const& path, std::size_t& chroot_size);
 
   sm_app_t* app;
   std::shared_ptr<socket_t> socket;

@@ -23,13 +23,18 @@ class handler_test : public scan_test {
     configure(defaults), app->get_proxy_scan("s")->async_scan("/none", [](auto const&...) {}), name_fcheck();
   }
 
-  // The module asked about `asked` (by default the object), with its numbers.
-  std::uint32_t judge(std::string const& object, std::string const& report, std::int64_t threat_id,
-                      std::string asked = "") {
+  // The module asked about `asked` (by default the object), with its numbers; `meanwhile` runs while it is
+  // scanned.
+  std::uint32_t judge(
+      std::string const& object, std::string const& report, std::int64_t threat_id, std::string asked = "",
+      std::function<void()> const& meanwhile = [] {}) {
     struct stat st {};
     asked = asked.empty() ? object : asked, ::stat(asked.c_str(), &st);
-    sm_threat_handler_t::scan_info_t info{
-        {}, st.st_dev, st.st_ino, std::make_shared<qn::RemoteUser>(), "s", sm_clock_t::steady::now(), asked};
+    sm_threat_handler_t::scan_info_t info;
+    info.dev = st.st_dev, info.ino = st.st_ino, info.last_writer = std::make_shared<qn::RemoteUser>();
+    info.tag = "s", info.start = sm_clock_t::steady::now(), info.path = asked;
+    info.sent = sm_path_stamp_t(asked, root.size());
+    meanwhile();
     EXPECT_TRUE(TextFormat::ParseFromString(report, &info.report));
     EXPECT_TRUE(TextFormat::ParseFromString("user: 'b' domain: 'W' ip: '1.1'", info.last_writer.get()));
     info.report.set_object(object);
@@ -70,6 +75,24 @@ TEST_F(handler_test, action_decides_verdict_log_level_cache_and_record_or_releas
     EXPECT_EQ(recorded, log.text().find("sync requested for threat #" + std::to_string(id) + ":") != std::string::npos);
     EXPECT_NE(recorded, log.contains("Debug: sm_proxy_scan_t tag='s': ignore threat #" + std::to_string(id)));
   }
+}
+
+TEST_F(handler_test, a_threat_allowed_is_cached_only_when_nothing_on_its_path_changed_during_the_scan) {
+  configure(defaults + "on_known_virus: SMB_REPORT");
+  test_sandbox_t outside;
+  ASSERT_EQ(0, ::mkdir(box.file("d").c_str(), 0700));
+  std::string const file = box.write("d/f", "x");
+  struct stat st;
+  ASSERT_EQ(0, ::stat(file.c_str(), &st));
+  std::shared_ptr<qn::RemoteUser> writer;
+  outside.await_clock_tick();
+  EXPECT_EQ(1u, judge(file, known, 1, "", [&] { box.write("d/g", "x"); }));
+  EXPECT_FALSE(app->file_cache->is_clean(st.st_dev, st.st_ino, writer));
+  EXPECT_TRUE(log.contains("Debug: sm_threat_handler_t::process_scan_info: \"" + file +
+                           "\" or a folder above it changed while it was scanned (dev=" + std::to_string(st.st_dev) +
+                           " ino=" + std::to_string(st.st_ino) + "), access allowed is not cached"));
+  EXPECT_EQ(1u, judge(file, known, 2));
+  EXPECT_TRUE(app->file_cache->is_clean(st.st_dev, st.st_ino, writer));
 }
 
 TEST_F(handler_test, alert_file_written_kept_on_a_second_detection_and_removed_once_neutralized) {

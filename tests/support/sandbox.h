@@ -16,6 +16,10 @@ class test_sandbox_t {
   std::string file(std::string const& name) const { return dir + "/" + name; }
   // Writes content to file(name), created or truncated; returns its path.
   std::string write(std::string const& name, std::string const& content) const;
+  // Returns once the file system's clock has moved on from every change made so far, so that the next
+  // change gets a later change time also where times are stamped with a coarse clock tick. It changes
+  // a file of the sandbox's own: the sandbox must not lie under what the next change is told from.
+  void await_clock_tick() const;
 
  private:
   std::string dir;

@@ -194,4 +194,57 @@ TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cach
       << rig.log();
 }
 
+TEST(module_tie_road, an_allowed_answer_is_cached_only_when_nothing_on_the_path_changed_during_the_scan) {
+  // The file checker runs the hook, a share user, just before it reads a file and just after; each case
+  // works in a folder of its own under the chroot, asking about d/f, with a clean decoy at decoy/f. The
+  // hook, the threat database and the clock probe lie outside the chroot.
+  test_sandbox_t outside;
+  std::string const hook = outside.file("hook"), test_file = outside.file("test.com");
+  ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", test_file}, {}).status);
+  rig_t rig("log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' on_known_virus: SMB_BLOCK } }",
+            "--db " + outside.file("threats.db") + " --scan-hook " + hook);
+  std::string const root = boost::filesystem::canonical(rig.root).string(),
+                    above = boost::filesystem::path(root).parent_path().string() + "/" + rig.box.path().substr(5) +
+                            ".above";
+  auto const set_hook = [&](std::string const& dir, std::string const& before, std::string const& after) {
+    outside.write("hook", "#!/bin/sh\ncd '" + root + "/" + dir + "' && case $1 in before) " + before + ";; after) " +
+                              after + ";; esac\n");
+    ASSERT_EQ(0, ::chmod(hook.c_str(), 0700));
+  };
+  // folder, whether d/f is infected, the hook's two steps, the verdicts of opens one after another (the hook
+  // acts in the first scan only), and how many times d/f is read in all
+  std::tuple<char const*, bool, std::string, std::string, std::vector<std::uint32_t>, long> const cases[] = {
+      {"renamed", true, "mv d/f d/away && mv decoy/f d/f", "mv d/f decoy/f && mv d/away d/f", {1, 2}, 2},
+      {"hard_link", true, "ln d/f keep && ln -f decoy/f d/f", "ln -f keep d/f && rm keep", {1, 2}, 2},
+      {"folder_link", true, "mv d away && ln -s decoy d", "rm d && mv away d", {1, 2}, 2},
+      {"folder_renamed", true, "mv d away && mv decoy d", "mv d decoy && mv away d", {1, 2}, 2},
+      // A folder's entries changing during the scan leave its file uncached, until a calm scan.
+      {"sibling", false, ":", ": > d/sibling", {1, 1, 1}, 2},
+      {"calm", false, ":", ":", {1, 1}, 1},
+      // Above the chroot is none of the share's business.
+      {"above", false, ":", ": > '" + above + "' && rm '" + above + "'", {1, 1}, 1},
+  };
+  module_t& m = rig.add("s");
+  for (auto const& [dir, infected, before, after, verdicts, reads] : cases) {
+    std::string const top = root + "/" + dir;
+    boost::filesystem::create_directories(top + "/d"), boost::filesystem::create_directory(top + "/decoy");
+    rig.box.write(std::string(dir) + "/decoy/f", "clean");
+    if (infected)
+      boost::filesystem::copy_file(test_file, top + "/d/f");
+    else
+      rig.box.write(std::string(dir) + "/d/f", "clean");
+    set_hook(dir, before, after);
+    outside.await_clock_tick();
+    std::vector<std::uint32_t> got;
+    for (std::size_t i = 0; i < verdicts.size(); ++i, set_hook(dir, ":", ":"))
+      got.push_back(rig.ask(m, msg_t::OP_OPEN, "/" + std::string(dir) + "/d/f"));
+    EXPECT_EQ(verdicts, got) << dir;
+    EXPECT_EQ(reads, rig.fc_count("read \"" + top + "/d/f\"")) << dir;
+  }
+  EXPECT_EQ(0, rig.fc_count("scan hook")) << rig.fc_out();
+  EXPECT_NE(std::string::npos, rig.log().find("Debug: sm_threat_handler_t::process_scan_info: \"" + root +
+                                              "/renamed/d/f\" or a folder above it changed while it was scanned (dev="))
+      << rig.log();
+}
+
 }  // namespace

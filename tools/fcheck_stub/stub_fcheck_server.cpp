@@ -1,6 +1,8 @@
 #include "tools/fcheck_stub/stub_fcheck_server.h"
 
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -231,11 +233,26 @@ void stub_fcheck_server_t::scan(std::shared_ptr<stub_client_t> const& client, st
   after(options.scan_delay_ms, [this, weak, serial, path] {
     std::shared_ptr<stub_client_t> const client = weak.lock();
     if (!client) return;
+    run_hook("before", path);
     std::shared_ptr<stub_scanner_t::result_t> const result =
         std::make_shared<stub_scanner_t::result_t>(scanner.scan(path, client->proxy_options.scan_timeout_ms()));
+    run_hook("after", path);
     client->print("scan " + std::to_string(serial) + " read " + stub_text_t::quote(path));
     after(result->delay_ms, [this, weak, serial, result] { answer_scan(weak, serial, *result); });
   });
+}
+
+void stub_fcheck_server_t::run_hook(char const* when, std::string const& path) const {
+  if (options.scan_hook.empty()) return;
+  char const* const argv[] = {options.scan_hook.c_str(), when, path.c_str(), nullptr};
+  pid_t pid;
+  // The hook plays a share user between the scan's request, its read and its answer; the loop waits for it.
+  int const error = ::posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
+  int status = 0;
+  while (!error && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
+  if (error || status != 0)
+    std::cout << "scan hook " << when << " " << stub_text_t::quote(path)
+              << " failed: " << (error ? std::strerror(error) : "status " + std::to_string(status)) << std::endl;
 }
 
 void stub_fcheck_server_t::after(std::uint32_t delay_ms, std::function<void()> const& then) {

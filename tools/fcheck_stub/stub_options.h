@@ -21,6 +21,7 @@ class stub_options_t {
   std::string test_file;       // --make-test-file: write the test file there and exit
   fcstub::Rules rules;
   std::uint32_t scan_delay_ms = 0;
+  std::string scan_hook;                 // run with "before PATH" and "after PATH" around each read; empty: none
   qn::ErrorCode fail_scans = qn::EC_OK;  // EC_OK: scans are answered normally
   std::uint32_t close_after = 0;         // 0: never
   std::int64_t backdate = 0;
