@@ -168,7 +168,7 @@ std::uint32_t sm_threat_handler_t::process_scan_info(scan_info_t& info, std::int
   if (delay >= 1000 && rejected && app.settings->alert_files(info.tag)) write_alert_file(info);
   // Under the numbers of the object judged, which may differ from what the module sent; allowed, only
   // for the file asked about.
-  if (rejected || is_file_asked_about(info, blocked.st_dev, blocked.st_ino))
+  if (rejected || may_cache_as_allowed(info, blocked.st_dev, blocked.st_ino))
     app.file_cache->store_check_result(blocked.st_dev, blocked.st_ino, !rejected, info.start);
   if (threat_id >= 0) return verdict;
   if (action == qn::SMB_PASS) {
@@ -198,14 +198,15 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
   } else {
     if (cf_log_threshold <= CF_LOG_INFO && sm_has_tolerated_error(info.report))
       cf_log(CF_LOG_INFO, sm_report_summary(info.report) + ", access allowed");
-    if (is_file_asked_about(info, info.dev, info.ino))
+    if (may_cache_as_allowed(info, info.dev, info.ino))
       app.file_cache->store_check_result(info.dev, info.ino, true, info.start);
   }
   release(info.tag, threat_id);
   return verdict;
 }
 
-bool sm_threat_handler_t::is_file_asked_about(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) {
+bool sm_threat_handler_t::may_cache_as_allowed(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) const {
+  if (!app.file_cache->enabled()) return false;
   // A share user may have swapped the file under the path while it was scanned, and put it back: the
   // answer is then of another file than the one asked about, whose path changed meanwhile.
   bool const asked = info.sent.names(info.dev, info.ino) && dev == info.dev && ino == info.ino;

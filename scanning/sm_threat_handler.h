@@ -64,9 +64,10 @@ class sm_threat_handler_t {
 
  private:
   std::uint32_t judge_clean(scan_info_t const& info, std::int64_t threat_id);
-  // Whether the file judged, of these numbers, is the one the module asked about, its path naming it
-  // when the scan was sent with nothing on it changed since; only such a file is cached as allowed.
-  static bool is_file_asked_about(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino);
+  // Whether the cache keeps results and the file judged, of these numbers, is the one the module asked
+  // about, its path naming it when the scan was sent with nothing on it changed since; only such a file
+  // is cached as allowed.
+  bool may_cache_as_allowed(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) const;
   // Lets the file checker drop a provisional (negative) threat.
   void release(std::string const& tag, std::int64_t threat_id);
   // Only beside the file asked about, inside the chroot and never through a link.

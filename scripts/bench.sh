@@ -29,3 +29,8 @@ if cmake --build "$out" -j "${BENCH_JOBS:-4}" --target bench_kson_codec >/dev/nu
   echo "== kson codec (Google Benchmark; no baseline)"
   "$bin/bench_kson_codec" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 fi
+if cmake --build "$out" -j "${BENCH_JOBS:-4}" --target bench_path_stamp >/dev/null 2>&1; then
+  echo
+  echo "== swap check of a scanned request while the cache is on (Google Benchmark; one lstat beside it)"
+  "$bin/bench_path_stamp" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+fi

@@ -43,6 +43,8 @@ class sm_file_cache_t {
   void store_check_result(std::uint64_t dev, std::uint64_t ino, bool clean,
                           sm_clock_t::steady::time_point const& start);
 
+  // Whether results are kept at all: max_cache_size is above 0.
+  bool enabled() const { return limit != 0; }
   // The memory estimate in bytes: 40 per entry, 36 plus its serialized size per distinct writer.
   std::uint64_t estimate() const;
   std::size_t size() const;

@@ -242,8 +242,9 @@ void sm_module_tie_t::scan(boost::filesystem::path const& path, std::size_t chro
   info->dev = dev;
   info->ino = ino;
   info->path = path.string();
-  // Before the request leaves, so that whatever changes on the path while it is scanned shows.
-  info->sent = sm_path_stamp_t(info->path, chroot_size);
+  // Before the request leaves, so that whatever changes on the path while it is scanned shows; only
+  // an answer that may be kept needs it.
+  if (app->file_cache->enabled()) info->sent = sm_path_stamp_t(info->path, chroot_size);
   info->last_writer = last_writer;
   info->tag = tag;
   info->start = sm_clock_t::steady::now();
