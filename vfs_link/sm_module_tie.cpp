@@ -224,15 +224,15 @@ void sm_module_tie_t::check_file(sm_module_msg_t const& msg) {
   // Detections are recorded under the share's normalised tag from the hello, so that tag keys the
   // lock check; an event's own tag may be missing or spelled otherwise and would never match.
   std::shared_ptr<sm_module_tie_t> self = shared_from_this();
-  app->threat_base->async_check_locked(path, msg.dev, msg.ino, tag,
-                                       [self, path, chroot_size, msg, last_writer](bool locked) {
-                                         if (!locked) {
-                                           self->scan(path, chroot_size, msg.dev, msg.ino, last_writer, msg.serial);
-                                           return;
-                                         }
-                                         if (cf_log_threshold <= CF_LOG_DEBUG) debug(quoted(path) + " already locked");
-                                         self->send_verdict(msg.serial, sm_module_msg_t::VERDICT_REJECTED);
-                                       });
+  auto const checked = [self, path, chroot_size, msg, last_writer](bool locked) {
+    if (!locked) {
+      self->scan(path, chroot_size, msg.dev, msg.ino, last_writer, msg.serial);
+      return;
+    }
+    if (cf_log_threshold <= CF_LOG_DEBUG) debug(quoted(path) + " already locked");
+    self->send_verdict(msg.serial, sm_module_msg_t::VERDICT_REJECTED);
+  };
+  app->threat_base->async_check_locked(path, msg.dev, msg.ino, tag, checked);
 }
 
 void sm_module_tie_t::scan(boost::filesystem::path const& path, std::size_t chroot_size, std::uint64_t dev,

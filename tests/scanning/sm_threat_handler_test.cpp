@@ -25,16 +25,15 @@ class handler_test : public scan_test {
 
   // The module asked about `asked` (by default the object), with its numbers; `meanwhile` runs while it is
   // scanned.
-  std::uint32_t judge(
-      std::string const& object, std::string const& report, std::int64_t threat_id, std::string asked = "",
-      std::function<void()> const& meanwhile = [] {}) {
+  std::uint32_t judge(std::string const& object, std::string const& report, std::int64_t threat_id,
+                      std::string asked = "", std::function<void()> const& meanwhile = nullptr) {
     struct stat st {};
     asked = asked.empty() ? object : asked, ::stat(asked.c_str(), &st);
     sm_threat_handler_t::scan_info_t info;
     info.dev = st.st_dev, info.ino = st.st_ino, info.last_writer = std::make_shared<qn::RemoteUser>();
     info.tag = "s", info.start = sm_clock_t::steady::now(), info.path = asked;
     info.sent = sm_path_stamp_t(asked, root.size());
-    meanwhile();
+    if (meanwhile) meanwhile();
     EXPECT_TRUE(TextFormat::ParseFromString(report, &info.report));
     EXPECT_TRUE(TextFormat::ParseFromString("user: 'b' domain: 'W' ip: '1.1'", info.last_writer.get()));
     info.report.set_object(object);

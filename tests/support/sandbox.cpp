@@ -29,8 +29,7 @@ std::string test_sandbox_t::write(std::string const& name, std::string const& co
 
 void test_sandbox_t::await_clock_tick() const {
   int const fd = ::open(file(".clock").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  struct stat first {
-  }, now{};
+  struct stat first = {}, now = {};
   // Changed first, so that its time is the clock's now, not that of an earlier call.
   if (::fchmod(fd, 0600) != 0 || ::fstat(fd, &first) != 0) throw std::runtime_error("cannot stat " + file(".clock"));
   auto const moved = [&] {

@@ -203,9 +203,8 @@ TEST(module_tie_road, an_allowed_answer_is_cached_only_when_nothing_on_the_path_
   ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", test_file}, {}).status);
   rig_t rig("log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' on_known_virus: SMB_BLOCK } }",
             "--db " + outside.file("threats.db") + " --scan-hook " + hook);
-  std::string const root = boost::filesystem::canonical(rig.root).string(),
-                    above = boost::filesystem::path(root).parent_path().string() + "/" + rig.box.path().substr(5) +
-                            ".above";
+  // `above`: a sibling of the chroot, in the folder above it.
+  std::string const root = boost::filesystem::canonical(rig.root).string(), above = root + ".above";
   auto const set_hook = [&](std::string const& dir, std::string const& before, std::string const& after) {
     outside.write("hook", "#!/bin/sh\ncd '" + root + "/" + dir + "' && case $1 in before) " + before + ";; after) " +
                               after + ";; esac\n");

@@ -2,9 +2,9 @@
 
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
