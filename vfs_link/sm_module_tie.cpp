@@ -2,11 +2,9 @@
 
 #include <exception>
 #include <sstream>
-#include <stdexcept>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/system/system_error.hpp>
 
 #include "framework/error/cf_error_conversions.h"
@@ -206,7 +204,7 @@ void sm_module_tie_t::check_file(sm_module_msg_t const& msg) {
   boost::filesystem::path path;
   std::size_t chroot_size = 0;
   try {
-    path = normalize_path(msg.path, chroot_size);
+    path = sm_normalize_path(app->settings->samba_chroot_dir(), msg.path, chroot_size);
   } catch (std::exception const& e) {
     std::uint32_t const verdict = app->threat_handler->default_verdict(tag);
     if (cf_log_threshold <= CF_LOG_ERROR)
@@ -340,16 +338,4 @@ void sm_module_tie_t::handle_error(boost::system::error_code const& ec) {
   if (ec != boost::asio::error::eof && ec != boost::asio::error::broken_pipe && cf_log_threshold <= CF_LOG_ERROR)
     cf_log(CF_LOG_ERROR, "VFS module connection: " + ec.message());
   close_connection();
-}
-
-boost::filesystem::path sm_module_tie_t::normalize_path(boost::filesystem::path const& path, std::size_t& chroot_size) {
-  // The system would cut the path at a NUL and name another file.
-  if (path.native().find('\0') != std::string::npos) throw std::runtime_error("the path holds a NUL byte");
-  // Made canonical anew each time: the chroot directory may itself be reached through a link that changes.
-  boost::filesystem::path const chroot = boost::filesystem::canonical(app->settings->samba_chroot_dir(), "/");
-  boost::filesystem::path canonical = boost::filesystem::canonical(chroot / path.relative_path(), "/");
-  if (!sm_path_within(chroot, canonical))
-    throw std::runtime_error(quoted(canonical) + " lies outside " + quoted(chroot));
-  chroot_size = chroot.native().size();
-  return canonical;
 }

@@ -69,8 +69,6 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   void close_connection();
   void close_with_error(std::string const& text);
   void handle_error(boost::system::error_code const& ec);
-  // `chroot_size` gets the length of the canonical chroot directory that the result begins with.
-  boost::filesystem::path normalize_path(boost::filesystem::path const& path, std::size_t& chroot_size);
 
   sm_app_t* app;
   std::shared_ptr<socket_t> socket;
