@@ -17,6 +17,7 @@
 #include "framework/util/cf_io.h"
 #include "scanning/sm_report_rules.h"
 #include "service/sm_app.h"
+#include "service/sm_fd.h"
 #include "service/sm_path.h"
 
 namespace {
@@ -66,18 +67,11 @@ void alert_failed(std::string const& path, std::string const& what) {
   if (cf_log_threshold <= CF_LOG_WARNING) cf_log(CF_LOG_WARNING, "Failed to create " + sm_quoted(path) + ": " + what);
 }
 
-// A descriptor closed when it goes out of scope.
-struct fd_t {
-  int fd = -1;
-  ~fd_t() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // Opens the folder of the absolute `path` one component at a time from "/", never through a
 // symbolic link, so that a folder swapped for a link since the scan leads nowhere; only below
 // `samba_chroot_dir`. `name` gets the last component; false with `why` set on failure.
-bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, std::string& name, std::string& why) {
+bool open_parent(std::string const& path, std::string const& chroot, sm_fd_t& dir, std::string& name,
+                 std::string& why) {
   int error = 0;
   std::string const top = sm_real_path(chroot, error);
   if (top.empty()) {
@@ -89,13 +83,13 @@ bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, 
     why = "outside the Samba chroot directory";
     return false;
   }
-  dir.fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  dir.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::vector<std::string> parts;
   for (std::size_t at = 0, end; at < path.size(); at = end + 1) {
     end = std::min(path.find('/', at), path.size());
     if (end > at) parts.push_back(path.substr(at, end - at));
   }
-  for (std::size_t i = 0; dir.fd >= 0 && i < parts.size(); ++i) {
+  for (std::size_t i = 0; dir.valid() && i < parts.size(); ++i) {
     if (parts[i] == "." || parts[i] == "..") {
       why = "not a canonical path";
       return false;
@@ -104,16 +98,17 @@ bool open_parent(std::string const& path, std::string const& chroot, fd_t& dir, 
       name = parts[i];
       return true;
     }
-    fd_t next;
-    next.fd = ::openat(dir.fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int const next = ::openat(dir.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat link;
     // A link refused as a link, not as what O_DIRECTORY makes of it.
-    if (next.fd < 0 && errno == ENOTDIR && ::fstatat(dir.fd, parts[i].c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (next < 0 && errno == ENOTDIR && ::fstatat(dir.get(), parts[i].c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(link.st_mode))
       errno = ELOOP;
-    std::swap(dir.fd, next.fd);
+    int const error = errno;
+    dir.reset(next);
+    errno = error;
   }
-  why = dir.fd < 0 ? "open: " + std::system_category().message(errno) : "not a file";
+  why = !dir.valid() ? "open: " + std::system_category().message(errno) : "not a file";
   return false;
 }
 
@@ -206,7 +201,8 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
 }
 
 bool sm_threat_handler_t::may_cache_as_allowed(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) const {
-  if (!app.file_cache->enabled()) return false;
+  // A path that changed in the tick of the send was logged then.
+  if (!app.file_cache->enabled() || info.sent_in_tick) return false;
   // A share user may have swapped the file under the path while it was scanned, and put it back: the
   // answer is then of another file than the one asked about, whose path changed meanwhile.
   bool const asked = info.sent.names(info.dev, info.ino) && dev == info.dev && ino == info.ino;
@@ -232,14 +228,14 @@ void sm_threat_handler_t::write_alert_file(scan_info_t const& info) {
     alert_failed(path, "the scanned object is not the file asked about");
     return;
   }
-  fd_t dir;
+  sm_fd_t dir;
   std::string name, why;
   if (!open_parent(info.path, app.settings->samba_chroot_dir(), dir, name, why)) {
     alert_failed(path, why);
     return;
   }
   struct stat blocked;
-  if (::fstatat(dir.fd, name.c_str(), &blocked, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(dir.get(), name.c_str(), &blocked, AT_SYMLINK_NOFOLLOW) != 0) {
     alert_failed(path, "stat: " + std::system_category().message(errno));
     return;
   }
@@ -250,7 +246,7 @@ void sm_threat_handler_t::write_alert_file(scan_info_t const& info) {
   std::string const text = alert_text(report);
   // O_EXCL: an alert file already there is never overwritten, nor a link followed.
   int const fd =
-      ::openat(dir.fd, (name + alert_suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      ::openat(dir.get(), (name + alert_suffix).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     alert_failed(path, "open: " + std::system_category().message(errno));
     return;
@@ -283,12 +279,13 @@ void sm_threat_handler_t::threat_received(std::shared_ptr<sm_threat_t> const& th
       app.action_executor->add_threat(threat);
   } else if (!threat->has_paths && app.settings->alert_files(threat->tag)) {
     // Under the same rule as its writing; only a regular file is ours to remove.
-    fd_t dir;
+    sm_fd_t dir;
     std::string name, why;
     struct stat alert;
     if (open_parent(threat->path.string(), app.settings->samba_chroot_dir(), dir, name, why) &&
-        ::fstatat(dir.fd, (name += alert_suffix).c_str(), &alert, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(alert.st_mode))
-      ::unlinkat(dir.fd, name.c_str(), 0);
+        ::fstatat(dir.get(), (name += alert_suffix).c_str(), &alert, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(alert.st_mode))
+      ::unlinkat(dir.get(), name.c_str(), 0);
   }
 }
 

@@ -12,7 +12,7 @@ seconds=${BENCH_SECONDS:-1}
 
 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$out" -j "${BENCH_JOBS:-4}" --target quarn-smbgardix configd-stub fcheck-stub \
-  bench_cached_verdicts bench_scanned_verdicts bench_cache_memory bench_module_memory
+  bench_cached_verdicts bench_scanned_verdicts bench_cache_memory bench_module_memory bench_deep_paths
 bin=$out/bin
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -24,6 +24,9 @@ echo
 "$bin/bench_cache_memory"
 echo
 "$bin/bench_module_memory"
+echo
+echo "== cost of a request against the depth of its path"
+"$bin/bench_deep_paths"
 if cmake --build "$out" -j "${BENCH_JOBS:-4}" --target bench_kson_codec >/dev/null 2>&1; then
   echo
   echo "== kson codec (Google Benchmark; no baseline)"

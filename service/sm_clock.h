@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 
 #include <boost/asio/basic_waitable_timer.hpp>
 
@@ -53,15 +54,24 @@ class sm_clock_t {
   // Whole seconds since the epoch on the system clock, as time() gives them.
   static std::int64_t seconds_since_epoch();
 
+  // The coarse real-time clock, the one the kernel stamps change times with; never shifted, as it is told
+  // against those times. Tests may have it lag.
+  static timespec coarse_real_now();
+  // How far that clock moves at once.
+  static std::chrono::nanoseconds coarse_real_tick();
+
   // Tests only: from now on timers poll, and both clocks run `d` ahead. A test
   // calls it with 0 before it starts the timers it will drive.
   static void advance(std::chrono::nanoseconds d);
+  // Tests only: the coarse real-time clock reads `d` behind.
+  static void lag_coarse_real(std::chrono::nanoseconds d);
   // Tests only: back to the unshifted clocks.
   static void reset_for_tests();
 
  private:
   static std::atomic<std::int64_t> shift_ns;
   static std::atomic<bool> driven;
+  static std::atomic<std::int64_t> coarse_lag_ns;
 };
 
 typedef boost::asio::basic_waitable_timer<sm_clock_t::steady, sm_clock_t::wait_traits<sm_clock_t::steady>>

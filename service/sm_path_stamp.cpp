@@ -1,10 +1,19 @@
 #include "service/sm_path_stamp.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+
+#include "service/sm_fd.h"
 
 namespace {
 
 bool same(timespec const& a, timespec const& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool earlier(timespec const& a, timespec const& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
 
 }  // namespace
 
@@ -14,15 +23,17 @@ bool sm_path_stamp_t::walk(std::string const& path, std::size_t top_size, each_t
   if (top_size == 0 || top_size > path.size() || path[0] != '/' || path.find('\0') != std::string::npos ||
       (top_size < path.size() && top_size > 1 && path[top_size] != '/'))
     return false;
-  std::string prefix;
-  prefix.reserve(path.size());
-  for (std::size_t end = top_size;; end = path.find('/', end + 1)) {
-    bool const last = end >= path.size();
-    prefix.assign(path, 0, last ? path.size() : end);
+  int const folder = O_PATH | O_NOFOLLOW | O_CLOEXEC | O_DIRECTORY, last = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+  sm_fd_t node(::open(path.substr(0, top_size).c_str(), top_size < path.size() ? folder : last));
+  // `at` stands on the "/" before the next name; the top "/" has none of its own.
+  for (std::size_t at = top_size == 1 && path.size() > 1 ? 0 : top_size;;) {
     struct stat st;
-    if (::lstat(prefix.c_str(), &st) != 0 || (!last && !S_ISDIR(st.st_mode))) return false;
+    if (!node.valid() || ::fstat(node.get(), &st) != 0) return false;
     if (!each(node_t{st.st_dev, st.st_ino, st.st_ctim})) return false;
-    if (last) return true;
+    if (at >= path.size()) return true;
+    std::size_t const end = std::min(path.find('/', at + 1), path.size());
+    node.reset(::openat(node.get(), path.substr(at + 1, end - at - 1).c_str(), end < path.size() ? folder : last));
+    at = end;
   }
 }
 
@@ -32,6 +43,18 @@ sm_path_stamp_t::sm_path_stamp_t(std::string const& path, std::size_t top_size) 
     return true;
   });
   if (!complete) nodes.clear();
+}
+
+sm_path_stamp_t::trust_t sm_path_stamp_t::trust(timespec const& now) const {
+  trust_t result = trusted;
+  for (node_t const& node : nodes) result = std::max(result, trust(node.ctime, now));
+  return result;
+}
+
+sm_path_stamp_t::trust_t sm_path_stamp_t::trust(timespec const& ctime, timespec const& now) {
+  // Whole seconds: a change later in the same second shows the same time, whatever the clock's tick.
+  if (ctime.tv_nsec == 0) return now.tv_sec - ctime.tv_sec >= 2 ? trusted : whole_seconds;
+  return earlier(ctime, now) ? trusted : too_recent;
 }
 
 bool sm_path_stamp_t::names(std::uint64_t dev, std::uint64_t ino) const {

@@ -240,17 +240,52 @@ void sm_module_tie_t::scan(boost::filesystem::path const& path, std::size_t chro
   info->dev = dev;
   info->ino = ino;
   info->path = path.string();
-  // Before the request leaves, so that whatever changes on the path while it is scanned shows; only
-  // an answer that may be kept needs it.
-  if (app->file_cache->enabled()) info->sent = sm_path_stamp_t(info->path, chroot_size);
   info->last_writer = last_writer;
   info->tag = tag;
   info->start = sm_clock_t::steady::now();
+  // Only an answer that may be kept needs the path's stamp.
+  if (app->file_cache->enabled())
+    stamp_and_send(serial, info, chroot_size, false);
+  else
+    send_scan(serial, info);
+}
+
+void sm_module_tie_t::stamp_and_send(std::uint32_t serial,
+                                     std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                                     std::size_t chroot_size, bool waited) {
+  // Before the request leaves, so that whatever changes on the path while it is scanned shows; the clock
+  // first, so that a change made while the stamp is taken counts as one in the tick.
+  timespec const now = sm_clock_t::coarse_real_now();
+  info->sent = sm_path_stamp_t(info->path, chroot_size);
+  sm_path_stamp_t::trust_t const trust = info->sent.trust(now);
+  if (trust == sm_path_stamp_t::too_recent && !waited) {
+    // On a timer, so that other requests are served meanwhile; the stamp is taken anew whatever the wait's end.
+    auto timer = std::make_shared<sm_steady_timer_t>(app->io_context, sm_clock_t::coarse_real_tick());
+    std::shared_ptr<sm_module_tie_t> self = shared_from_this();
+    timer->async_wait([self, timer, serial, info, chroot_size](boost::system::error_code const&) {
+      self->stamp_and_send(serial, info, chroot_size, true);
+    });
+    return;
+  }
+  if (trust != sm_path_stamp_t::trusted) {
+    info->sent_in_tick = true;
+    if (cf_log_threshold <= CF_LOG_DEBUG)
+      debug("sm_module_tie_t::scan: " + quoted(info->path) + " or a folder above it changed " +
+            (trust == sm_path_stamp_t::too_recent ? "in the clock tick of its scan"
+                                                  : "within two seconds on a file system that keeps whole seconds") +
+            " (dev=" + std::to_string(info->dev) + " ino=" + std::to_string(info->ino) +
+            "), access allowed is not cached");
+  }
+  send_scan(serial, info);
+}
+
+void sm_module_tie_t::send_scan(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info) {
   std::shared_ptr<sm_module_tie_t> self = shared_from_this();
+  boost::filesystem::path path(info->path);
   app->get_proxy_scan(tag)->async_scan(
-      path.string(), [self, serial, path, info](boost::system::error_code const& ec, qn::ScanReport const& report,
-                                                std::int64_t threat_id) mutable {
-        self->scan_done(serial, path, info, ec, report, threat_id);
+      info->path, [self, serial, path, held = info](boost::system::error_code const& ec, qn::ScanReport const& report,
+                                                    std::int64_t threat_id) mutable {
+        self->scan_done(serial, path, held, ec, report, threat_id);
       });
 }
 

@@ -50,6 +50,11 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   // `chroot_size`: the length of the canonical chroot directory that `path` begins with.
   void scan(boost::filesystem::path const& path, std::size_t chroot_size, std::uint64_t dev, std::uint64_t ino,
             std::shared_ptr<qn::RemoteUser> const& last_writer, std::uint32_t serial);
+  // Stamps the path before its scan is sent, once more a clock tick later when something on it changed in
+  // the tick of the first stamp.
+  void stamp_and_send(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                      std::size_t chroot_size, bool waited);
+  void send_scan(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info);
   void scan_done(std::uint32_t serial, boost::filesystem::path const& path,
                  std::shared_ptr<sm_threat_handler_t::scan_info_t>& info, boost::system::error_code const& ec,
                  qn::ScanReport const& report, std::int64_t threat_id);

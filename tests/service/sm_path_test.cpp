@@ -18,7 +18,8 @@ using boost::filesystem::create_symlink;
 // canonical path and, after a "|", the length of the chroot it begins with; a refusal is its text.
 std::string normalized(std::string const& sandbox, std::string const& chroot, std::string const& path) {
   auto const at = [&](std::string text) {
-    for (std::size_t found; (found = text.find(sandbox)) != std::string::npos;) text.replace(found, sandbox.size(), "@");
+    for (std::size_t found; (found = text.find(sandbox)) != std::string::npos;)
+      text.replace(found, sandbox.size(), "@");
     return text;
   };
   try {
@@ -36,22 +37,22 @@ TEST(sm_path, a_module_path_comes_to_its_canonical_path_below_the_chroot_or_to_t
   create_directories(c + "/a/b"), create_directories(s + "/o");
   box.write("c/a/b/f", "f"), box.write("o/x", "x");
   std::pair<char const*, std::string> const links[] = {
-      {"/c/a/rel", "b"},   {"/c/a/abs", c + "/a/b"}, {"/c/a/up", ".."},      {"/c/dot", "."},
-      {"/c/out", s + "/o"}, {"/c/relout", "../o"},   {"/c/loop1", "loop2"}, {"/c/loop2", "loop1"},
-      {"/cl", "c"},        {"/c/a/tofile", "b/f"},   {"/c/gone", "nothing"}};
+      {"/c/a/rel", "b"},    {"/c/a/abs", c + "/a/b"}, {"/c/a/up", ".."},     {"/c/dot", "."},
+      {"/c/out", s + "/o"}, {"/c/relout", "../o"},    {"/c/loop1", "loop2"}, {"/c/loop2", "loop1"},
+      {"/cl", "c"},         {"/c/a/tofile", "b/f"},   {"/c/gone", "nothing"}};
   for (auto const& [link, target] : links) create_symlink(target, s + link);
-  // A file whose absolute path takes the system's limit, 4095 bytes, in folders of 200-byte names; and
-  // below its folder, one that lies past the limit and is reached through a link only.
+  // A file whose absolute path takes the system's limit, 4095 bytes, in folders of 100-byte names; and below
+  // its folder, folders that take the limit and one byte more, reached through a link only.
   std::string limit = c;
-  while (limit.size() + 1 + 200 + 1 + 50 <= 4095) create_directories(limit += "/" + std::string(200, 'l'));
+  while (limit.size() + 1 + 100 + 1 + 100 <= 4095) create_directories(limit += "/" + std::string(100, 'l'));
   std::string const folder = limit.substr(c.size());
   limit += "/" + std::string(4095 - limit.size() - 1, 'f');
   box.write(limit.substr(s.size() + 1), "f");
-  int const dir = ::open((s + "/c" + folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(0, ::mkdirat(dir, std::string(200, 'p').c_str(), 0700) + ::close(dir));
+  std::string const fits(4095 - (c + folder).size() - 1, 'p'), past = fits + "p";
+  int const dir = ::open((c + folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(0, ::mkdirat(dir, fits.c_str(), 0700) + ::mkdirat(dir, past.c_str(), 0700) + ::close(dir));
   create_symlink(c + folder, c + "/far");
-  std::string const at_limit = limit.substr(c.size()), far = std::string(200, 'p');
-  std::string const past_limit = std::string(at_limit).insert(201, "/");
+  std::string const at_limit = limit.substr(c.size()), past_limit = std::string(at_limit).insert(101, "/");
 
   // chroot below the sandbox, the module's path, what it comes to
   std::tuple<char const*, std::string, std::string> const cases[] = {
@@ -84,7 +85,8 @@ TEST(sm_path, a_module_path_comes_to_its_canonical_path_below_the_chroot_or_to_t
       // the system's limit: at it, past it, and past it only once a link is followed
       {"/c", at_limit, "@/c" + at_limit + "|@/c"},
       {"/c", past_limit, "canonical: File name too long: \"@/c" + past_limit + "\""},
-      {"/c", "/far/" + far, "status: File name too long: \"@/c" + folder + "/" + far + "\""},
+      {"/c", "/far/" + fits, "@/c" + folder + "/" + fits + "|@/c"},
+      {"/c", "/far/" + past, "status: File name too long: \"@/c" + folder + "/" + past + "\""},
       // the chroot reached through a link, or missing
       {"/cl", "/a/rel/f", "@/c/a/b/f|@/c"},
       {"/cl", "/../cl/a/b/f", "@/c/a/b/f|@/c"},

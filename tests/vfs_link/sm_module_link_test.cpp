@@ -163,3 +163,18 @@ TEST_F(vfs_link_test, cache_scripts) {
 }
 
 }  // namespace
+
+TEST_F(vfs_link_test, a_path_still_changing_in_the_clock_tick_of_its_scan_is_scanned_but_not_to_be_cached) {
+  // A clock that reads an hour behind finds every node changed in its tick, before the wait and after it.
+  configure("log_level:LOG_LEVEL_DEBUG max_cache_size:1000");
+  box.write("f", "x");
+  int const fd = connect();
+  send(fd, hello("/srv/share"));
+  sm_clock_t::lag_coarse_real(std::chrono::hours(1));
+  send(fd, event(msg_t::OP_READ, 1, "/f", 5));
+  std::string const line = "Debug: sm_module_tie_t::scan: \"" + root +
+                           "/f\" or a folder above it changed in the clock tick of its scan (dev=5 ino=5), access "
+                           "allowed is not cached";
+  EXPECT_TRUE(pump([&] { return log.contains(line); }));
+  EXPECT_TRUE(log.contains("Debug: sm_proxy_scan_t::async_scan: \"" + root + "/f\""));  // sent all the same
+}

@@ -246,4 +246,44 @@ TEST(module_tie_road, an_allowed_answer_is_cached_only_when_nothing_on_the_path_
       << rig.log();
 }
 
+TEST(module_tie_road, a_file_written_and_opened_at_once_is_scanned_once_then_served_from_the_cache) {
+  // The file and its folder changed in the clock tick of the first open, which waits a tick before it is sent.
+  rig_t rig("log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' } }");
+  std::string const root = boost::filesystem::canonical(rig.root).string();
+  module_t& m = rig.add("s");
+  for (std::string const name : {"/a.txt", "/b.txt", "/c.txt"}) {
+    rig.box.write(name.substr(1), "clean");
+    EXPECT_EQ(1u, rig.ask(m, msg_t::OP_OPEN, name));
+    EXPECT_EQ(1u, rig.ask(m, msg_t::OP_OPEN, name));
+    EXPECT_EQ(1, rig.fc_count("read \"" + root + name + "\"")) << name;
+  }
+}
+
+TEST(module_tie_road, a_file_two_thousand_folders_deep_is_cached_alerted_and_acted_on) {
+  // Detections are recorded an hour in the past, so that their delayed actions are due at once.
+  rig_t rig(
+      "log_level: LOG_LEVEL_INFO max_cache_size: 65536 action_delay: 60000 share { item { tag: 'q' alert_files: true "
+      "on_known_virus: SMB_QUARANTINE } item { tag: 'b' alert_files: true on_known_virus: SMB_BLOCK } }",
+      "--backdate 3600");
+  std::string const root = boost::filesystem::canonical(rig.root).string();
+  std::string deep;
+  for (int i = 0; i < 2000; ++i) deep += "/d";
+  boost::filesystem::create_directories(root + deep);
+  rig.box.write(deep.substr(1) + "/clean.txt", "clean");
+  for (char const* file : {"/q.com", "/b.com"})
+    ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", root + deep + file}, {}).status);
+  module_t &q = rig.add("q"), &b = rig.add("b");
+  EXPECT_EQ(1u, rig.ask(q, msg_t::OP_OPEN, deep + "/clean.txt"));
+  EXPECT_EQ(1u, rig.ask(q, msg_t::OP_OPEN, deep + "/clean.txt"));
+  EXPECT_EQ(1, rig.fc_count("read \"" + root + deep + "/clean.txt\""));
+  EXPECT_EQ(2u, rig.ask(b, msg_t::OP_OPEN, deep + "/b.com"));
+  EXPECT_EQ(0, ::access((root + deep + "/b.com.quarn.alert.txt").c_str(), F_OK));
+  // Quarantined once due, and its alert file removed.
+  EXPECT_EQ(2u, rig.ask(q, msg_t::OP_OPEN, deep + "/q.com"));
+  rig.await_fc("quarantined \"" + root + deep + "/q.com\"");
+  rig.pump([&] { return ::access((root + deep + "/q.com.quarn.alert.txt").c_str(), F_OK) != 0; });
+  EXPECT_EQ(std::string::npos, rig.log().find(" Error: ")) << rig.log();
+  EXPECT_EQ(std::string::npos, rig.log().find(" Warning: ")) << rig.log();
+}
+
 }  // namespace
