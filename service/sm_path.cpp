@@ -95,8 +95,9 @@ std::string resolve(std::string const& source) {
       at_file = true;
       continue;
     }
-    if (size <= 0 || size == sizeof target || ++links > link_limit)
-      fail("boost::filesystem::canonical", source, size < 0 ? errno : ELOOP);
+    if (size < 0) fail("boost::filesystem::canonical", source, errno);
+    if (size == 0 || size == sizeof target || ++links > link_limit)
+      fail("boost::filesystem::canonical", source, size == sizeof target ? ENAMETOOLONG : ELOOP);
     result.resize(parent);
     push_names(targets.emplace_back(target, size), pending);
     if (target[0] == '/') {

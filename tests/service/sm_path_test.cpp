@@ -92,7 +92,12 @@ TEST(sm_path, a_module_path_comes_to_its_canonical_path_below_the_chroot_or_to_t
       {"/cl", "/../cl/a/b/f", "@/c/a/b/f|@/c"},
       {"/none", "/a", "canonical: No such file or directory: \"@/none\""},
   };
+  auto const open_descriptors = [] {
+    return std::distance(boost::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  long const before = open_descriptors();
   for (auto const& [chroot, path, expected] : cases) EXPECT_EQ(expected, normalized(s, chroot, path)) << path;
+  EXPECT_EQ(before, open_descriptors());  // closed on every way out
 }
 
 }  // namespace
