@@ -140,12 +140,13 @@ TEST(module_tie_road, a_share_holds_4096_unanswered_requests_at_most_while_other
 
 TEST(module_tie_road, a_file_swapped_for_another_while_it_is_scanned_is_not_cached_as_allowed) {
   // The file checker reads a file 600 ms after the request, time enough to swap it; one holding SLOW or EVIL
-  // it answers 600 ms after that, EVIL as a known virus, which share "r" reports and allows.
+  // it answers 600 ms after that, EVIL as a known virus, which share "r" reports and allows. Its threat
+  // database lies outside the chroot, whose folder would otherwise change with every detection.
   test_sandbox_t rules;
   rig_t rig(
       "log_level: LOG_LEVEL_DEBUG max_cache_size: 65536 share { item { tag: 's' block_on_error: true "
       "on_known_virus: SMB_BLOCK } item { tag: 'r' on_known_virus: SMB_REPORT } }",
-      "--scan-delay 600 --rules " +
+      "--db " + rules.file("threats.db") + " --scan-delay 600 --rules " +
           rules.write("rules",
                       "rule { pattern: 'SLOW' delay_ms: 600 } rule { pattern: 'EVIL' delay_ms: 600 "
                       "report { virus { type: SE_KNOWN_VIRUS name: 'Evil' } } }"));
