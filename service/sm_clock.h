@@ -63,7 +63,7 @@ class sm_clock_t {
   // Tests only: from now on timers poll, and both clocks run `d` ahead. A test
   // calls it with 0 before it starts the timers it will drive.
   static void advance(std::chrono::nanoseconds d);
-  // Tests only: the coarse real-time clock reads `d` behind.
+  // Tests only: the coarse real-time clock reads `d` behind, ahead when `d` is negative.
   static void lag_coarse_real(std::chrono::nanoseconds d);
   // Tests only: back to the unshifted clocks.
   static void reset_for_tests();
