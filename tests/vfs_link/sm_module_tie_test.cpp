@@ -1,5 +1,6 @@
 // The module connection end to end: the chroot boundary and a module that does not read its verdicts.
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <cstring>
@@ -245,6 +246,34 @@ TEST(module_tie_road, an_allowed_answer_is_cached_only_when_nothing_on_the_path_
   EXPECT_NE(std::string::npos, rig.log().find("Debug: sm_threat_handler_t::process_scan_info: \"" + root +
                                               "/renamed/d/f\" or a folder above it changed while it was scanned (dev="))
       << rig.log();
+}
+
+TEST(module_tie_road, a_file_swapped_and_back_in_the_clock_tick_of_its_scan_is_never_cached_where_times_are_coarse) {
+  // On ramfs every change time comes from the coarse clock. The file checker swaps each file with a clean decoy
+  // just before it reads it and back just after, at once: in the tick of the send, unless the daemon waited one.
+  test_sandbox_t outside;
+  ASSERT_EQ(0, run_program({QN_BIN_DIR "/fcheck-stub", "--make-test-file", outside.file("test.com")}, {}).status);
+  rig_t rig("log_level: LOG_LEVEL_INFO max_cache_size: 65536 share { item { tag: 's' on_known_virus: SMB_BLOCK } }",
+            "--db " + outside.file("threats.db") + " --exchange-on-read decoy");
+  std::string const root = boost::filesystem::canonical(rig.root).string(), coarse = root + "/r";
+  boost::filesystem::create_directory(coarse);
+  if (::mount("none", coarse.c_str(), "ramfs", 0, nullptr) != 0) GTEST_SKIP() << "no ramfs: " << std::strerror(errno);
+  struct unmount_t {
+    std::string path;
+    ~unmount_t() { ::umount2(path.c_str(), MNT_DETACH); }
+  } const unmount{coarse};
+  std::string const infected = cf_read_file(outside.file("test.com"));
+  module_t& m = rig.add("s");
+  for (int i = 0; i < 20; ++i) {
+    std::string const dir = "/r/" + std::to_string(i);
+    boost::filesystem::create_directory(root + dir);
+    rig.box.write(dir.substr(1) + "/decoy", "clean");
+    rig.box.write(dir.substr(1) + "/f", infected);          // the file and its folder change now
+    EXPECT_EQ(1u, rig.ask(m, msg_t::OP_OPEN, dir + "/f"));  // the decoy was read
+    EXPECT_EQ(1u, rig.ask(m, msg_t::OP_OPEN, dir + "/f"));
+    EXPECT_EQ(2, rig.fc_count("read \"" + root + dir + "/f\"")) << dir << ": cached as clean";
+  }
+  EXPECT_EQ(0, rig.fc_count("failed")) << rig.fc_out();
 }
 
 TEST(module_tie_road, a_file_written_and_opened_at_once_is_scanned_once_then_served_from_the_cache) {

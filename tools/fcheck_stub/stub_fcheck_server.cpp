@@ -1,5 +1,6 @@
 #include "tools/fcheck_stub/stub_fcheck_server.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -234,8 +236,10 @@ void stub_fcheck_server_t::scan(std::shared_ptr<stub_client_t> const& client, st
     std::shared_ptr<stub_client_t> const client = weak.lock();
     if (!client) return;
     run_hook("before", path);
+    exchange(path);
     std::shared_ptr<stub_scanner_t::result_t> const result =
         std::make_shared<stub_scanner_t::result_t>(scanner.scan(path, client->proxy_options.scan_timeout_ms()));
+    exchange(path);
     run_hook("after", path);
     client->print("scan " + std::to_string(serial) + " read " + stub_text_t::quote(path));
     after(result->delay_ms, [this, weak, serial, result] { answer_scan(weak, serial, *result); });
@@ -253,6 +257,14 @@ void stub_fcheck_server_t::run_hook(char const* when, std::string const& path) c
   if (error || status != 0)
     std::cout << "scan hook " << when << " " << stub_text_t::quote(path)
               << " failed: " << (error ? std::strerror(error) : "status " + std::to_string(status)) << std::endl;
+}
+
+void stub_fcheck_server_t::exchange(std::string const& path) const {
+  if (options.exchange_on_read.empty()) return;
+  // In process and at once: a share user fast enough to swap within one tick of the file system's clock.
+  std::string const other = path.substr(0, path.rfind('/') + 1) + options.exchange_on_read;
+  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) != 0)
+    std::cout << "exchange " << stub_text_t::quote(path) << " failed: " << std::strerror(errno) << std::endl;
 }
 
 void stub_fcheck_server_t::after(std::uint32_t delay_ms, std::function<void()> const& then) {

@@ -46,6 +46,8 @@ class stub_fcheck_server_t {
   void scan(std::shared_ptr<stub_client_t> const& client, std::uint32_t serial, std::string const& path);
   // Runs --scan-hook with `when` and the path, and waits for it.
   void run_hook(char const* when, std::string const& path) const;
+  // Swaps `path` with the --exchange-on-read name beside it.
+  void exchange(std::string const& path) const;
   void answer_scan(std::weak_ptr<stub_client_t> const& client, std::uint32_t serial,
                    stub_scanner_t::result_t const& result);
   void notify(std::int64_t history_id);

@@ -45,8 +45,11 @@ bool stub_options_t::parse(int argc, char* argv[], int& status) {
       "scan-delay", po::value<std::uint32_t>(&scan_delay_ms), "read and answer every scan MS milliseconds late")(
       "scan-hook", po::value<std::string>(&scan_hook),
       "run PROGRAM with the arguments 'before PATH' just before reading a scanned file and 'after PATH' just "
-      "after, waiting for each to end")("fail-scans", po::value<std::string>(&fail_text),
-                                        "answer every scan with this error code (name or number)")(
+      "after, waiting for each to end")(
+      "exchange-on-read", po::value<std::string>(&exchange_on_read),
+      "swap each scanned file with NAME in its folder (one atomic exchange) just before reading it, and back just "
+      "after")("fail-scans", po::value<std::string>(&fail_text),
+               "answer every scan with this error code (name or number)")(
       "close-after", po::value<std::uint32_t>(&close_after), "close each connection when it has sent N messages")(
       "backdate", po::value<std::int64_t>(&backdate), "write history moments SECONDS in the past")(
       "reuse-threats", po::bool_switch(&reuse_threats),

@@ -22,6 +22,7 @@ class stub_options_t {
   fcstub::Rules rules;
   std::uint32_t scan_delay_ms = 0;
   std::string scan_hook;                 // run with "before PATH" and "after PATH" around each read; empty: none
+  std::string exchange_on_read;          // a name beside each scanned file, swapped with it around the read
   qn::ErrorCode fail_scans = qn::EC_OK;  // EC_OK: scans are answered normally
   std::uint32_t close_after = 0;         // 0: never
   std::int64_t backdate = 0;
