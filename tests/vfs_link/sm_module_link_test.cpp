@@ -162,8 +162,6 @@ TEST_F(vfs_link_test, cache_scripts) {
   }
 }
 
-}  // namespace
-
 TEST_F(vfs_link_test, a_path_still_changing_in_the_clock_tick_of_its_scan_is_scanned_but_not_to_be_cached) {
   // A clock that reads an hour behind finds every node changed in its tick, before the wait and after it.
   configure("log_level:LOG_LEVEL_DEBUG max_cache_size:1000");
@@ -178,3 +176,5 @@ TEST_F(vfs_link_test, a_path_still_changing_in_the_clock_tick_of_its_scan_is_sca
   EXPECT_TRUE(pump([&] { return log.contains(line); }));
   EXPECT_TRUE(log.contains("Debug: sm_proxy_scan_t::async_scan: \"" + root + "/f\""));  // sent all the same
 }
+
+}  // namespace
