@@ -1,6 +1,6 @@
 // What the swap check adds to a scanned request whose answer may be cached: the path's stamp when the
 // scan is sent and its check when the answer comes, for a file at several depths below the chroot
-// directory; beside it one lstat, which the check before it took at each end.
+// directory; beside it one lstat of the whole path. bench_deep_paths measures deep paths through the daemon.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>

@@ -8,25 +8,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include <boost/filesystem/operations.hpp>
 
+#include "scanning/sm_report_rules.h"
 #include "service/sm_fd.h"
 
 namespace {
 
 // The kernel follows at most this many links in one lookup.
 constexpr int link_limit = 40;
-
-std::string quoted(boost::filesystem::path const& path) {
-  std::ostringstream text;
-  text << path;
-  return text.str();
-}
 
 // Thrown as the path library throws it, so that a refusal reads as it always has: a name that is not
 // found, or that is no folder, is its own condition there.
@@ -135,7 +129,7 @@ boost::filesystem::path sm_normalize_path(std::string const& chroot_dir, boost::
   boost::filesystem::path const chroot = canonical_path_of(chroot_dir);
   boost::filesystem::path canonical_path = canonical_path_of(chroot / path.relative_path());
   if (!sm_path_within(chroot, canonical_path))
-    throw std::runtime_error(quoted(canonical_path) + " lies outside " + quoted(chroot));
+    throw std::runtime_error(sm_quoted(canonical_path.string()) + " lies outside " + sm_quoted(chroot.string()));
   chroot_size = chroot.native().size();
   return canonical_path;
 }

@@ -17,6 +17,7 @@
 
 class sm_path_stamp_t {
  public:
+  // In rising order of doubt: a stamp is as doubtful as its most doubtful node.
   enum trust_t {
     trusted,
     too_recent,     // a node changed at or after the clock reading
