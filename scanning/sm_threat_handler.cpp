@@ -201,8 +201,8 @@ std::uint32_t sm_threat_handler_t::judge_clean(scan_info_t const& info, std::int
 }
 
 bool sm_threat_handler_t::may_cache_as_allowed(scan_info_t const& info, std::uint64_t dev, std::uint64_t ino) const {
-  // A path that changed in the tick of the send was logged then.
-  if (!app.file_cache->enabled() || info.sent_in_tick) return false;
+  // An untrusted stamp was logged when the scan was sent.
+  if (!app.file_cache->enabled() || info.stamp_untrusted) return false;
   // A share user may have swapped the file under the path while it was scanned, and put it back: the
   // answer is then of another file than the one asked about, whose path changed meanwhile.
   bool const asked = info.sent.names(info.dev, info.ino) && dev == info.dev && ino == info.ino;

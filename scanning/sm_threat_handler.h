@@ -33,9 +33,9 @@ class sm_threat_handler_t {
     std::shared_ptr<qn::RemoteUser> last_writer;  // may be empty
     std::string tag;
     sm_clock_t::steady::time_point start;
-    std::string path;           // the canonical path sent for scanning
-    sm_path_stamp_t sent;       // the path as it was when the scan was sent
-    bool sent_in_tick = false;  // something on the path changed in the clock tick of the send: not cached
+    std::string path;              // the canonical path sent for scanning
+    sm_path_stamp_t sent;          // the path as it was when the scan was sent
+    bool stamp_untrusted = false;  // `sent` cannot be trusted: an allowed answer is not cached
   };
 
   explicit sm_threat_handler_t(sm_app_t& app);

@@ -12,7 +12,8 @@ seconds=${BENCH_SECONDS:-1}
 
 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$out" -j "${BENCH_JOBS:-4}" --target quarn-smbgardix configd-stub fcheck-stub \
-  bench_cached_verdicts bench_scanned_verdicts bench_cache_memory bench_module_memory bench_deep_paths
+  bench_cached_verdicts bench_scanned_verdicts bench_cache_memory bench_module_memory bench_deep_paths \
+  bench_fresh_files
 bin=$out/bin
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -27,6 +28,9 @@ echo
 echo
 echo "== cost of a request against the depth of its path"
 "$bin/bench_deep_paths"
+echo
+echo "== files written and opened at once, and a busy top folder: cached at the next open, and the first open's wait"
+"$bin/bench_fresh_files"
 if cmake --build "$out" -j "${BENCH_JOBS:-4}" --target bench_kson_codec >/dev/null 2>&1; then
   echo
   echo "== kson codec (Google Benchmark; no baseline)"

@@ -2,19 +2,22 @@
 
 std::atomic<std::int64_t> sm_clock_t::shift_ns(0);
 std::atomic<bool> sm_clock_t::driven(false);
-std::atomic<std::int64_t> sm_clock_t::coarse_lag_ns(0);
+std::atomic<std::int64_t> sm_clock_t::coarse_pin_ns(0);
+std::atomic<std::uint64_t> sm_clock_t::coarse_pin_reads(0);
 
 std::int64_t sm_clock_t::seconds_since_epoch() {
   return std::chrono::duration_cast<std::chrono::seconds>(system::now().time_since_epoch()).count();
 }
 
 timespec sm_clock_t::coarse_real_now() {
+  std::int64_t const pinned = coarse_pin_ns.load();
+  if (pinned != 0) {
+    ++coarse_pin_reads;
+    return timespec{static_cast<std::time_t>(pinned / 1000000000), static_cast<long>(pinned % 1000000000)};
+  }
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  std::int64_t const lag = coarse_lag_ns.load();
-  if (lag == 0) return now;
-  std::int64_t const ns = now.tv_sec * std::int64_t(1000000000) + now.tv_nsec - lag;
-  return timespec{static_cast<std::time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  return now;
 }
 
 std::chrono::nanoseconds sm_clock_t::coarse_real_tick() {
@@ -23,7 +26,9 @@ std::chrono::nanoseconds sm_clock_t::coarse_real_tick() {
   return std::chrono::seconds(tick.tv_sec) + std::chrono::nanoseconds(tick.tv_nsec);
 }
 
-void sm_clock_t::lag_coarse_real(std::chrono::nanoseconds d) { coarse_lag_ns = d.count(); }
+void sm_clock_t::pin_coarse_real(timespec t) { coarse_pin_ns = t.tv_sec * std::int64_t(1000000000) + t.tv_nsec; }
+
+std::uint64_t sm_clock_t::pinned_reads() { return coarse_pin_reads.load(); }
 
 void sm_clock_t::advance(std::chrono::nanoseconds d) {
   driven = true;
@@ -33,5 +38,6 @@ void sm_clock_t::advance(std::chrono::nanoseconds d) {
 void sm_clock_t::reset_for_tests() {
   shift_ns = 0;
   driven = false;
-  coarse_lag_ns = 0;
+  coarse_pin_ns = 0;
+  coarse_pin_reads = 0;
 }

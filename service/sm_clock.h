@@ -55,7 +55,7 @@ class sm_clock_t {
   static std::int64_t seconds_since_epoch();
 
   // The coarse real-time clock, the one the kernel stamps change times with; never shifted, as it is told
-  // against those times. Tests may have it lag.
+  // against those times. Tests may pin it.
   static timespec coarse_real_now();
   // How far that clock moves at once.
   static std::chrono::nanoseconds coarse_real_tick();
@@ -63,15 +63,18 @@ class sm_clock_t {
   // Tests only: from now on timers poll, and both clocks run `d` ahead. A test
   // calls it with 0 before it starts the timers it will drive.
   static void advance(std::chrono::nanoseconds d);
-  // Tests only: the coarse real-time clock reads `d` behind, ahead when `d` is negative.
-  static void lag_coarse_real(std::chrono::nanoseconds d);
+  // Tests only: the coarse real-time clock stands at `t`; at {0, 0} it runs again.
+  static void pin_coarse_real(timespec t);
+  // Tests only: how many times the pinned clock has been read, so that a test knows the daemon looked.
+  static std::uint64_t pinned_reads();
   // Tests only: back to the unshifted clocks.
   static void reset_for_tests();
 
  private:
   static std::atomic<std::int64_t> shift_ns;
   static std::atomic<bool> driven;
-  static std::atomic<std::int64_t> coarse_lag_ns;
+  static std::atomic<std::int64_t> coarse_pin_ns;  // 0: not pinned
+  static std::atomic<std::uint64_t> coarse_pin_reads;
 };
 
 typedef boost::asio::basic_waitable_timer<sm_clock_t::steady, sm_clock_t::wait_traits<sm_clock_t::steady>>

@@ -54,7 +54,15 @@ sm_path_stamp_t::trust_t sm_path_stamp_t::trust(timespec const& now) const {
 sm_path_stamp_t::trust_t sm_path_stamp_t::trust(timespec const& ctime, timespec const& now) {
   // Whole seconds: a change later in the same second shows the same time, whatever the clock's tick.
   if (ctime.tv_nsec == 0) return now.tv_sec - ctime.tv_sec >= 2 ? trusted : whole_seconds;
-  return earlier(ctime, now) ? trusted : too_recent;
+  // A file system cuts times down to its grain (100 ns on NTFS, 10 ms on FAT and exFAT), so a later change
+  // within the grain shows the same time. The grain is read off the time itself, as the largest power of ten
+  // up to 100 ms that divides its nanoseconds: a finer time that ends in zeros by chance only waits longer.
+  long grain = 1;
+  while (grain < 100000000L && ctime.tv_nsec % (grain * 10) == 0) grain *= 10;
+  timespec end = ctime;
+  end.tv_nsec += grain;
+  if (end.tv_nsec >= 1000000000L) ++end.tv_sec, end.tv_nsec -= 1000000000L;
+  return earlier(end, now) ? trusted : too_recent;
 }
 
 bool sm_path_stamp_t::names(std::uint64_t dev, std::uint64_t ino) const {

@@ -3,9 +3,9 @@
 // What a path looked like at one moment: the device, inode and change time of a file and of every
 // folder above it up to the Samba chroot directory, links not followed. A rename, a link or an unlink
 // changes the change time of the inode moved and of every folder whose entries change, so two equal
-// stamps mean that nothing on the path was swapped in between, be it put back since; but only when no
-// node had changed yet in the clock tick the first stamp was taken in, as a later change in that tick
-// would leave the same time behind.
+// stamps mean that nothing on the path was swapped in between, be it put back since; but only when the
+// clock had passed every node's change time, by the grain its file system keeps times to, before the
+// first stamp was taken, as a later change in that tick or that grain would leave the same time behind.
 
 #include <sys/types.h>
 
@@ -20,7 +20,7 @@ class sm_path_stamp_t {
   // In rising order of doubt: a stamp is as doubtful as its most doubtful node.
   enum trust_t {
     trusted,
-    too_recent,     // a node changed at or after the clock reading
+    too_recent,     // the clock reading is not past a node's change time by its grain
     whole_seconds,  // a node's time, kept in whole seconds, lies within two seconds of it
   };
 

@@ -15,7 +15,6 @@
 #include "service/sm_app.h"
 #include "service/sm_error.h"
 #include "service/sm_path.h"
-#include "service/sm_path_stamp.h"
 #include "service/sm_settings.h"
 #include "service/sm_share_stat.h"
 #include "threats/sm_threat_base.h"
@@ -49,6 +48,7 @@ bool has_root_directory(std::string const& path) {
 constexpr std::size_t sm_module_tie_t::max_frame_body;
 constexpr std::size_t sm_module_tie_t::max_unsent;
 constexpr std::size_t sm_module_tie_t::max_unanswered;
+constexpr std::chrono::milliseconds sm_module_tie_t::max_clock_wait;
 
 sm_module_tie_t::sm_module_tie_t(sm_app_t& app, std::shared_ptr<socket_t> const& socket) : app(&app), socket(socket) {
   set_frame_limit(max_frame_body);
@@ -245,36 +245,53 @@ void sm_module_tie_t::scan(boost::filesystem::path const& path, std::size_t chro
   info->start = sm_clock_t::steady::now();
   // Only an answer that may be kept needs the path's stamp.
   if (app->file_cache->enabled())
-    stamp_and_send(serial, info, chroot_size, false);
+    stamp_and_send(serial, info, chroot_size);
   else
     send_scan(serial, info);
 }
 
 void sm_module_tie_t::stamp_and_send(std::uint32_t serial,
                                      std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
-                                     std::size_t chroot_size, bool waited) {
+                                     std::size_t chroot_size) {
   // Before the request leaves, so that whatever changes on the path while it is scanned shows; the clock
-  // first, so that a change made while the stamp is taken counts as one in the tick.
+  // first, so that a change made while the stamp is taken counts as one the clock has not passed.
   timespec const now = sm_clock_t::coarse_real_now();
   info->sent = sm_path_stamp_t(info->path, chroot_size);
   sm_path_stamp_t::trust_t const trust = info->sent.trust(now);
-  if (trust == sm_path_stamp_t::too_recent && !waited) {
-    // On a timer, so that other requests are served meanwhile; the stamp is taken anew whatever the wait's end.
-    auto timer = std::make_shared<sm_steady_timer_t>(app->io_context, sm_clock_t::coarse_real_tick());
-    std::shared_ptr<sm_module_tie_t> self = shared_from_this();
-    timer->async_wait([self, timer, serial, info, chroot_size](boost::system::error_code const&) {
-      self->stamp_and_send(serial, info, chroot_size, true);
-    });
-    return;
-  }
+  // A fresh change time may run a few ticks ahead of the clock as it is read here, where the kernel's
+  // own times are finer or its clock is updated late; waiting on the loop would stall every share.
+  if (trust == sm_path_stamp_t::too_recent)
+    await_clock(serial, info, chroot_size, sm_clock_t::steady::now() + max_clock_wait);
+  else
+    send_stamped(serial, info, trust, true);
+}
+
+void sm_module_tie_t::await_clock(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                                  std::size_t chroot_size, sm_clock_t::steady::time_point deadline) {
+  auto timer = std::make_shared<sm_steady_timer_t>(app->io_context, sm_clock_t::coarse_real_tick());
+  std::shared_ptr<sm_module_tie_t> self = shared_from_this();
+  timer->async_wait([self, timer, serial, info, chroot_size, deadline](boost::system::error_code const&) {
+    timespec const now = sm_clock_t::coarse_real_now();
+    bool const passed = info->sent.trust(now) == sm_path_stamp_t::trusted;
+    if (!passed && sm_clock_t::steady::now() < deadline) return self->await_clock(serial, info, chroot_size, deadline);
+    // Only a stamp taken once the clock has passed the changes holds for what the scan reads.
+    info->sent = sm_path_stamp_t(info->path, chroot_size);
+    self->send_stamped(serial, info, info->sent.trust(now), passed);
+  });
+}
+
+void sm_module_tie_t::send_stamped(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                                   sm_path_stamp_t::trust_t trust, bool passed) {
   if (trust != sm_path_stamp_t::trusted) {
-    info->sent_in_tick = true;
-    if (cf_log_threshold <= CF_LOG_DEBUG)
-      debug("sm_module_tie_t::scan: " + quoted(info->path) + " or a folder above it changed " +
-            (trust == sm_path_stamp_t::too_recent ? "in the clock tick of its scan"
-                                                  : "within two seconds on a file system that keeps whole seconds") +
-            " (dev=" + std::to_string(info->dev) + " ino=" + std::to_string(info->ino) +
-            "), access allowed is not cached");
+    info->stamp_untrusted = true;
+    if (cf_log_threshold <= CF_LOG_DEBUG) {
+      char const* const why = trust == sm_path_stamp_t::whole_seconds
+                                  ? "within two seconds on a file system that keeps whole seconds"
+                              : passed ? "again while its scan waited for the clock"
+                                       : "at a time the clock did not pass within 50 ms";
+      debug("sm_module_tie_t::scan: " + quoted(info->path) + " or a folder above it changed " + why + " (dev=" +
+            std::to_string(info->dev) + " ino=" + std::to_string(info->ino) + "), access allowed is not cached");
+    }
   }
   send_scan(serial, info);
 }

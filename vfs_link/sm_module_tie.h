@@ -3,6 +3,7 @@
 // One VFS module's connection: hello, share settings, file events and their
 // verdicts, as kson frames.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,8 @@
 #include "remote_user.pb.h"
 #include "scan_report.pb.h"
 #include "scanning/sm_threat_handler.h"
+#include "service/sm_clock.h"
+#include "service/sm_path_stamp.h"
 #include "vfs_link/sm_module_msg.h"
 
 class sm_app_t;
@@ -33,6 +36,9 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   static constexpr std::size_t max_unsent = std::size_t(32) << 10;
   // Requests waiting for their scan or lock check at which the connection reads no further.
   static constexpr std::size_t max_unanswered = 256;
+  // How long a scan waits at most for the clock to pass the changes on its path; after that its allowed
+  // answer is not cached.
+  static constexpr std::chrono::milliseconds max_clock_wait{50};
 
   static std::shared_ptr<sm_module_tie_t> create(sm_app_t& app, std::shared_ptr<socket_t> const& socket);
   ~sm_module_tie_t() override;
@@ -50,10 +56,18 @@ class sm_module_tie_t : private kson::transport_stream_t, public std::enable_sha
   // `chroot_size`: the length of the canonical chroot directory that `path` begins with.
   void scan(boost::filesystem::path const& path, std::size_t chroot_size, std::uint64_t dev, std::uint64_t ino,
             std::shared_ptr<qn::RemoteUser> const& last_writer, std::uint32_t serial);
-  // Stamps the path before its scan is sent, once more a clock tick later when something on it changed in
-  // the tick of the first stamp.
+  // Stamps the path before its scan is sent; when the clock has not yet passed the changes on it, stamps it
+  // once more after waiting for the clock to pass them.
   void stamp_and_send(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
-                      std::size_t chroot_size, bool waited);
+                      std::size_t chroot_size);
+  // Looks at the clock a tick from now: once it has passed the changes `info->sent` saw, or at `deadline`,
+  // stamps the path anew and sends the scan; otherwise looks again a tick later.
+  void await_clock(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                   std::size_t chroot_size, sm_clock_t::steady::time_point deadline);
+  // Sends the scan whose stamp has `trust`; an untrusted one keeps its allowed answer out of the cache, and
+  // a line says why: for a stamp too recent, whether the clock `passed` the changes of the one before it.
+  void send_stamped(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info,
+                    sm_path_stamp_t::trust_t trust, bool passed);
   void send_scan(std::uint32_t serial, std::shared_ptr<sm_threat_handler_t::scan_info_t> const& info);
   void scan_done(std::uint32_t serial, boost::filesystem::path const& path,
                  std::shared_ptr<sm_threat_handler_t::scan_info_t>& info, boost::system::error_code const& ec,

@@ -66,9 +66,9 @@ struct fuzz_app_t {
   // first the path of a socket in the sandbox whose connections are accepted into `fcheck`.
   explicit fuzz_app_t(bool configured) {
     cf_log_threshold = CF_LOG_DEBUG;
-    // A path changed in the clock tick of its scan waits a tick on a timer, which a poll does not run:
-    // the clock reads ahead, so that none waits.
-    sm_clock_t::lag_coarse_real(-std::chrono::hours(1));
+    // A path changed in the clock tick of its scan waits for the clock on a timer, which a poll does not
+    // run: the clock stands an hour ahead, so that none waits.
+    sm_clock_t::pin_coarse_real(timespec{::time(nullptr) + 3600, 0});
     int pair[2];
     FUZZ_CHECK(!::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) && !::fcntl(pair[0], F_SETFL, O_NONBLOCK));
     fds.push_back(configd = pair[0]);

@@ -32,7 +32,7 @@ class handler_test : public scan_test {
     sm_threat_handler_t::scan_info_t info;
     info.dev = st.st_dev, info.ino = st.st_ino, info.last_writer = std::make_shared<qn::RemoteUser>();
     info.tag = "s", info.start = sm_clock_t::steady::now(), info.path = asked;
-    info.sent = sm_path_stamp_t(asked, root.size()), info.sent_in_tick = in_tick;
+    info.sent = sm_path_stamp_t(asked, root.size()), info.stamp_untrusted = untrusted;
     if (meanwhile) meanwhile();
     EXPECT_TRUE(TextFormat::ParseFromString(report, &info.report));
     EXPECT_TRUE(TextFormat::ParseFromString("user: 'b' domain: 'W' ip: '1.1'", info.last_writer.get()));
@@ -40,7 +40,7 @@ class handler_test : public scan_test {
     return app->threat_handler->process_scan_info(info, threat_id);
   }
 
-  bool in_tick = false;  // the module's connection found the path changed in the tick of the send
+  bool untrusted = false;  // the module's connection could not trust the stamp it sent the scan with
 };
 
 TEST_F(handler_test, action_decides_verdict_log_level_cache_and_record_or_release_unless_stat_fails) {
@@ -92,12 +92,12 @@ TEST_F(handler_test, a_threat_allowed_is_cached_only_when_nothing_on_its_path_ch
   EXPECT_TRUE(log.contains("Debug: sm_threat_handler_t::process_scan_info: \"" + file +
                            "\" or a folder above it changed while it was scanned (dev=" + std::to_string(st.st_dev) +
                            " ino=" + std::to_string(st.st_ino) + "), access allowed is not cached"));
-  // Changed in the tick of the send, as the connection logged: nothing more to say.
-  in_tick = true, log.clear();
+  // A stamp the connection could not trust, as it logged then: nothing more to say.
+  untrusted = true, log.clear();
   EXPECT_EQ(1u, judge(file, known, 2));
   EXPECT_FALSE(app->file_cache->is_clean(st.st_dev, st.st_ino, writer));
   EXPECT_FALSE(log.contains("Debug: sm_threat_handler_t::process_scan_info: \"" + file));
-  in_tick = false;
+  untrusted = false;
   EXPECT_EQ(1u, judge(file, known, 3));
   EXPECT_TRUE(app->file_cache->is_clean(st.st_dev, st.st_ino, writer));
 }

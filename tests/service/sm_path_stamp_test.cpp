@@ -17,7 +17,7 @@ timespec later(timespec t, long ns) {
   return t.tv_nsec >= 1000000000L ? timespec{t.tv_sec + 1, t.tv_nsec - 1000000000L} : t;
 }
 
-TEST(sm_path_stamp, a_change_in_the_tick_of_the_reading_or_within_two_whole_seconds_is_not_trusted) {
+TEST(sm_path_stamp, a_change_in_the_tick_or_the_grain_of_the_reading_or_within_two_whole_seconds_is_not_trusted) {
   typedef sm_path_stamp_t stamp_t;
   long const tick = static_cast<long>(sm_clock_t::coarse_real_tick().count());
   timespec const changed{1000, 999999999};
@@ -25,8 +25,19 @@ TEST(sm_path_stamp, a_change_in_the_tick_of_the_reading_or_within_two_whole_seco
   std::tuple<timespec, timespec, stamp_t::trust_t> const cases[] = {
       {changed, changed, stamp_t::too_recent},  // a later change in this tick would show the same time
       {changed, {1000, 999999998}, stamp_t::too_recent},
+      {changed, later(changed, 1), stamp_t::too_recent},
+      {changed, later(changed, 2), stamp_t::trusted},
       {changed, later(changed, tick), stamp_t::trusted},
-      {changed, later(changed, 1), stamp_t::trusted},
+      // A time cut down to a coarser grain stands for the whole grain after it: 100 ns, 10 ms, 100 ms, the
+      // largest power of ten its nanoseconds are a multiple of, and no larger than 100 ms.
+      {{1000, 123456700}, {1000, 123456800}, stamp_t::too_recent},
+      {{1000, 123456700}, {1000, 123456801}, stamp_t::trusted},
+      {{1000, 120000000}, {1000, 130000000}, stamp_t::too_recent},
+      {{1000, 120000000}, {1000, 130000001}, stamp_t::trusted},
+      {{1000, 900000000}, {1001, 0}, stamp_t::too_recent},
+      {{1000, 900000000}, {1001, 1}, stamp_t::trusted},
+      {{1000, 500000000}, {1000, 600000000}, stamp_t::too_recent},
+      {{1000, 500000000}, {1000, 600000001}, stamp_t::trusted},
       // whole seconds: never within two seconds, whatever the tick
       {{1000, 0}, {1000, 0}, stamp_t::whole_seconds},
       {{1000, 0}, {1001, 999999999}, stamp_t::whole_seconds},
@@ -50,7 +61,7 @@ TEST(sm_path_stamp, a_change_in_the_tick_of_the_reading_or_within_two_whole_seco
   }
   sm_path_stamp_t const stamp(file, box.path().size());
   EXPECT_EQ(stamp_t::too_recent, stamp.trust(newest));
-  EXPECT_EQ(stamp_t::trusted, stamp.trust(later(newest, 1)));
+  EXPECT_EQ(stamp_t::trusted, stamp.trust(later(newest, 100000001)));
 }
 
 }  // namespace

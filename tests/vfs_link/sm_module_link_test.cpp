@@ -1,9 +1,15 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "service/sm_path_stamp.h"
 #include "tests/vfs_link/vfs_link_fixture.h"
+#include "vfs_link/sm_module_tie.h"
 
 namespace {
 
@@ -162,19 +168,62 @@ TEST_F(vfs_link_test, cache_scripts) {
   }
 }
 
-TEST_F(vfs_link_test, a_path_still_changing_in_the_clock_tick_of_its_scan_is_scanned_but_not_to_be_cached) {
-  // A clock that reads an hour behind finds every node changed in its tick, before the wait and after it.
+TEST_F(vfs_link_test, a_scan_waits_for_the_clock_to_pass_the_changes_on_its_path_50_ms_at_most) {
+  // What each look at the clock finds, the last one staying: 'b' an hour before the file's change time, 'a' an
+  // hour after now, 'c' the file's change time, the file having just changed again, and what the Debug line
+  // says of an allowed answer not to be cached; none when it may be.
+  std::pair<char const*, std::string> const cases[] = {
+      {"a", ""},
+      {"ba", ""},
+      {"bba", ""},
+      {"bc", "again while its scan waited for the clock"},
+      {"b", "at a time the clock did not pass within 50 ms"},
+  };
   configure("log_level:LOG_LEVEL_DEBUG max_cache_size:1000");
-  box.write("f", "x");
   int const fd = connect();
   send(fd, hello("/srv/share"));
-  sm_clock_t::lag_coarse_real(std::chrono::hours(1));
-  send(fd, event(msg_t::OP_READ, 1, "/f", 5));
-  std::string const line = "Debug: sm_module_tie_t::scan: \"" + root +
-                           "/f\" or a folder above it changed in the clock tick of its scan (dev=5 ino=5), access "
-                           "allowed is not cached";
-  EXPECT_TRUE(pump([&] { return log.contains(line); }));
-  EXPECT_TRUE(log.contains("Debug: sm_proxy_scan_t::async_scan: \"" + root + "/f\""));  // sent all the same
+  std::uint32_t serial = 0;
+  for (auto const& [looks, why] : cases) {
+    std::string const name = "f" + std::to_string(++serial), path = box.write(name, "x");
+    auto const sent = [&] { return log.contains("Debug: sm_proxy_scan_t::async_scan: \"" + path + "\""); };
+    struct stat st;
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    timespec const behind{st.st_ctim.tv_sec - 3600, 0};
+    sm_path_stamp_t const first(path, root.size());
+    auto const start = sm_clock_t::steady::now();
+    std::size_t const last = std::strlen(looks) - 1;
+    std::size_t look = 0;
+    sm_clock_t::pin_coarse_real(looks[0] == 'b' ? behind : timespec{::time(nullptr) + 3600, 0});
+    send(fd, event(msg_t::OP_READ, serial, "/" + name, serial));
+    // Each round lets the daemon look once more, a tick later, and sets what its next look finds.
+    for (;; ++look) {
+      std::uint64_t const reads = sm_clock_t::pinned_reads();
+      if (look > 0) sm_clock_t::advance(sm_clock_t::coarse_real_tick());
+      if (!pump([&] { return sent() || sm_clock_t::pinned_reads() > reads; }) || sent()) break;
+      char const next = looks[std::min(look + 1, last)];
+      timespec reading = next == 'b' ? behind : timespec{::time(nullptr) + 3600, 0};
+      // The file changes until its time is past the first stamp's, each node's grain added.
+      for (auto end = std::chrono::steady_clock::now() + 2s; next == 'c';) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << "the file system's clock stands still";
+        ASSERT_EQ(0, ::chmod(path.c_str(), st.st_mode & 1 ? 0600 : 0601));
+        ASSERT_EQ(0, ::stat(path.c_str(), &st));
+        if (first.trust(reading = st.st_ctim) == sm_path_stamp_t::trusted) break;
+      }
+      sm_clock_t::pin_coarse_real(reading);
+    }
+    std::string const line = "Debug: sm_module_tie_t::scan: \"" + path + "\" or a folder above it changed ";
+    if (why.empty())
+      EXPECT_EQ(0, count(line)) << looks;
+    else
+      EXPECT_TRUE(log.contains(line + why + " (dev=" + std::to_string(serial) + " ino=" + std::to_string(serial) +
+                               "), access allowed is not cached"))
+          << looks << "\n"
+          << log.text();
+    if (looks[last] == 'b')
+      EXPECT_GE(sm_clock_t::steady::now() - start, sm_module_tie_t::max_clock_wait) << looks;
+    else
+      EXPECT_EQ(last, look) << looks << ": sent at another look";
+  }
 }
 
 }  // namespace
