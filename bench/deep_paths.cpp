@@ -26,6 +26,7 @@
 #include "bench/support/bench_args.h"
 #include "bench/support/bench_road.h"
 #include "bench/support/bench_sandbox.h"
+#include "bench/support/bench_stats.h"
 #include "bench/support/module_socket.h"
 #include "bench/support/vfs_load_protocol.h"
 
@@ -138,8 +139,7 @@ double cpu_per_scanned_open(deep_share_t& share, std::size_t count) {
     }
     if (end > first) batches.push_back((cpu_ms(share.daemon_pid) - start) / (end - first));
   }
-  std::sort(batches.begin(), batches.end());
-  return batches[batches.size() / 2];
+  return bench_median(batches);
 }
 
 // The waits of a module for a verdict from the cache, asked for one after another while another
@@ -227,10 +227,9 @@ int run(bench_args_t const& args) {
     }
     deep_share_t on(depth, files + rounds * burst, "1048576", daemon);
     row.cache_on_ms = cpu_per_scanned_open(on, files);
-    std::vector<double> waits = other_module_waits(on, files, rounds);
-    std::sort(waits.begin(), waits.end());
-    row.wait_median_ms = (waits[(waits.size() - 1) / 2] + waits[waits.size() / 2]) / 2;
-    row.wait_worst_ms = waits.back();
+    std::vector<double> const waits = other_module_waits(on, files, rounds);
+    row.wait_median_ms = bench_median(waits);
+    row.wait_worst_ms = bench_percentile(waits, 1);
     rows.push_back(row);
     std::printf("%6d | %10zu | %11.2f %11.2f | %11.1f %11.1f\n", row.depth, row.path_bytes, row.cache_on_ms,
                 row.cache_off_ms, row.wait_median_ms, row.wait_worst_ms);

@@ -37,8 +37,10 @@
 #include "bench/support/bench_args.h"
 #include "bench/support/bench_road.h"
 #include "bench/support/bench_sandbox.h"
+#include "bench/support/bench_stats.h"
 #include "bench/support/module_socket.h"
 #include "bench/support/vfs_load_protocol.h"
+#include "service/sm_clock.h"
 
 namespace {
 
@@ -53,18 +55,6 @@ constexpr char const* basedir = "/share";
 
 double ms_between(timespec const& later, timespec const& earlier) {
   return (later.tv_sec - earlier.tv_sec) * 1e3 + (later.tv_nsec - earlier.tv_nsec) / 1e6;
-}
-
-timespec coarse_now() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  return now;
-}
-
-double coarse_tick_ms() {
-  timespec tick{};
-  if (::clock_getres(CLOCK_REALTIME_COARSE, &tick) != 0) throw std::runtime_error("no coarse clock");
-  return tick.tv_sec * 1e3 + tick.tv_nsec / 1e6;
 }
 
 std::string kernel_release() {
@@ -252,7 +242,7 @@ file_t save(std::string const& folder, std::string const& name, double& lead_ms)
                      ::fstat(fd, &st) == 0 && ::futimens(fd, nullptr) == 0 && ::fstat(fd, &st) == 0;
   if (fd < 0 || ::close(fd) != 0 || !saved || ::lstat(folder.c_str(), &above) != 0)
     throw std::runtime_error("cannot write " + path);
-  timespec const now = coarse_now();
+  timespec const now = sm_clock_t::coarse_real_now();
   lead_ms = std::max(ms_between(st.st_ctim, now), ms_between(above.st_ctim, now));
   return file_t{path, st.st_dev, st.st_ino};
 }
@@ -280,7 +270,7 @@ void await_calm(std::vector<std::string> const& paths, double tick_ms) {
     if (ms_between(st.st_ctim, newest) > 0) newest = st.st_ctim;
   }
   for (int i = 0; i < 2000; ++i, ::usleep(1000))
-    if (ms_between(coarse_now(), newest) > tick_ms) return;
+    if (ms_between(sm_clock_t::coarse_real_now(), newest) > tick_ms) return;
   throw std::runtime_error("change times stay ahead of the coarse clock for 2 s");
 }
 
@@ -308,18 +298,6 @@ std::vector<set_t> measure(share_t& share, std::string const& fs, std::string co
   return sets;
 }
 
-double median(std::vector<double> sorted) {
-  std::sort(sorted.begin(), sorted.end());
-  return (sorted[(sorted.size() - 1) / 2] + sorted[sorted.size() / 2]) / 2;
-}
-
-// Nearest rank.
-double percentile(std::vector<double> sorted, double fraction) {
-  std::sort(sorted.begin(), sorted.end());
-  auto const rank = static_cast<std::size_t>(std::ceil(fraction * sorted.size()));
-  return sorted[std::max<std::size_t>(rank, 1) - 1];
-}
-
 double percent(set_t const& set) { return 100.0 * set.cached / set.paths.size(); }
 
 char const* verdict(bool met) { return met ? "met" : "MISSED"; }
@@ -330,14 +308,14 @@ void print_goals(std::vector<set_t> const& sets, double tick_ms) {
   char const* const fs = plain.fs.c_str();
   std::printf("goal: files written and opened at once cached at the next open, %s: 100%%: %s (%.1f%%, %zu of %zu)\n",
               fs, verdict(fresh.cached == fresh.paths.size()), percent(fresh), fresh.cached, fresh.paths.size());
-  double const p90_bound = median(plain.first_ms) + goal_ticks * tick_ms;
-  double const worst_bound = longest_wait_ms + percentile(plain.first_ms, 1);
+  double const p90_bound = bench_median(plain.first_ms) + goal_ticks * tick_ms;
+  double const worst_bound = longest_wait_ms + bench_percentile(plain.first_ms, 1);
   for (set_t const* set : {&fresh, &busy}) {
-    double const p90 = percentile(set->first_ms, 0.9), worst = percentile(set->first_ms, 1);
+    double const p90 = bench_percentile(set->first_ms, 0.9), worst = bench_percentile(set->first_ms, 1);
     std::printf(
         "goal: first open p90 <= %d ticks of the coarse clock over a plain scan (its median %.2f + %d x %.2f = "
         "%.2f ms), %s, %s: %s (%.2f)\n",
-        goal_ticks, median(plain.first_ms), goal_ticks, tick_ms, p90_bound, set->scenario.c_str(), fs,
+        goal_ticks, bench_median(plain.first_ms), goal_ticks, tick_ms, p90_bound, set->scenario.c_str(), fs,
         verdict(p90 <= p90_bound), p90);
     std::printf("goal: worst first open <= %.0f ms over a plain scan's worst (%.2f ms), %s, %s: %s (%.2f)\n",
                 longest_wait_ms, worst_bound, set->scenario.c_str(), fs, verdict(worst <= worst_bound), worst);
@@ -348,7 +326,7 @@ int run(bench_args_t const& args) {
   std::string const daemon = args.text("daemon", bench_sandbox_t::program("quarn-smbgardix"));
   auto const files = static_cast<std::size_t>(args.number("files", 200));
   if (files == 0) throw std::runtime_error("--files must be positive");
-  double const tick_ms = coarse_tick_ms();
+  double const tick_ms = std::chrono::duration<double, std::milli>(sm_clock_t::coarse_real_tick()).count();
   own_mount_namespace();
   share_t share(daemon);
   bench_sandbox_t const& box = share.sandbox();
@@ -388,7 +366,7 @@ int run(bench_args_t const& args) {
       char cached[32];
       std::snprintf(cached, sizeof cached, "%5.1f%% (%zu/%zu)", percent(set), set.cached, set.paths.size());
       std::printf("%-5s | %-23s | %-17s | %8.2f %8.2f %8.2f\n", set.fs.c_str(), set.scenario.c_str(), cached,
-                  median(set.first_ms), percentile(set.first_ms, 0.9), percentile(set.first_ms, 1));
+                  bench_median(set.first_ms), bench_percentile(set.first_ms, 0.9), bench_percentile(set.first_ms, 1));
     }
   for (auto const& sets : by_fs) {
     std::vector<double> const& leads = sets[1].lead_ms;
@@ -397,7 +375,7 @@ int run(bench_args_t const& args) {
         "%s: the newer change time of a saved file and its folder was ahead of the coarse clock read right after "
         "for %ld of %zu files, by %.2f ms at worst; under the busy top folder, a file made and removed there every "
         "%.2f ms\n",
-        sets[0].fs.c_str(), static_cast<long>(ahead), leads.size(), percentile(leads, 1), sets[2].churn_ms);
+        sets[0].fs.c_str(), static_cast<long>(ahead), leads.size(), bench_percentile(leads, 1), sets[2].churn_ms);
   }
   for (auto const& sets : by_fs) print_goals(sets, tick_ms);
   if (!ramfs.failure.empty()) std::printf("goals on ramfs: not measured, ramfs skipped\n");

@@ -22,13 +22,13 @@ namespace {
 // The kernel follows at most this many links in one lookup.
 constexpr int link_limit = 40;
 
-// Thrown as the path library throws it, so that a refusal reads as it always has: a name that is not
-// found, or that is no folder, is its own condition there.
-[[noreturn]] void fail(char const* what, std::string const& path, int error) {
+// Thrown as the path library's canonical() throws it, so that a refusal reads as it always has: a name
+// that is not found, or that is no folder, is its own condition there.
+[[noreturn]] void fail(std::string const& path, int error) {
   boost::system::error_code const code = error == ENOENT || error == ENOTDIR
                                              ? boost::system::error_code(ENOENT, boost::system::generic_category())
                                              : boost::system::error_code(error, boost::system::system_category());
-  throw boost::filesystem::filesystem_error(what, path, code);
+  throw boost::filesystem::filesystem_error("boost::filesystem::canonical", path, code);
 }
 
 // Puts the names of `text` on the stack `pending` so that its first name comes off first.
@@ -47,7 +47,7 @@ void push_names(std::string_view text, std::vector<std::string_view>& pending) {
 std::string resolve(std::string const& source) {
   // The system resolves the whole path in one pass; a path that does not resolve is refused as a whole.
   struct stat st;
-  if (::stat(source.c_str(), &st) != 0) fail("boost::filesystem::canonical", source, errno);
+  if (::stat(source.c_str(), &st) != 0) fail(source, errno);
   std::vector<std::string_view> pending;
   std::deque<std::string> targets;  // the links read, which `pending` points into
   push_names(source, pending);
@@ -60,12 +60,12 @@ std::string resolve(std::string const& source) {
     pending.pop_back();
     if (name == ".") continue;
     // Below a file, or after the path changed under the walk, nothing more resolves.
-    if (at_file) fail("boost::filesystem::canonical", source, ENOTDIR);
+    if (at_file) fail(source, ENOTDIR);
     if (name == "..") {
       if (result.size() == 1) continue;
       result.erase(std::max<std::size_t>(result.rfind('/'), 1));
       dir.reset(::openat(dir.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-      if (!dir.valid()) fail("boost::filesystem::canonical", source, errno);
+      if (!dir.valid()) fail(source, errno);
       continue;
     }
     std::size_t const parent = result.size();
@@ -82,16 +82,16 @@ std::string resolve(std::string const& source) {
       dir.reset(next);
       continue;
     }
-    if (errno != ENOTDIR && errno != ELOOP) fail("boost::filesystem::canonical", source, errno);
+    if (errno != ENOTDIR && errno != ELOOP) fail(source, errno);
     char target[PATH_MAX];
     ssize_t const size = ::readlinkat(dir.get(), entry.c_str(), target, sizeof target);
     if (size < 0 && errno == EINVAL) {
       at_file = true;
       continue;
     }
-    if (size < 0) fail("boost::filesystem::canonical", source, errno);
+    if (size < 0) fail(source, errno);
     if (size == 0 || size == sizeof target || ++links > link_limit)
-      fail("boost::filesystem::canonical", source, size == sizeof target ? ENAMETOOLONG : ELOOP);
+      fail(source, size == sizeof target ? ENAMETOOLONG : ELOOP);
     result.resize(parent);
     push_names(targets.emplace_back(target, size), pending);
     if (target[0] == '/') {

@@ -5,13 +5,9 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
+#include "bench/support/bench_stats.h"
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  std::size_t const n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+namespace {
 
 load_generator_t::figures_t medians(std::vector<load_generator_t::figures_t> const& runs) {
   std::vector<double> rate, p50, p99;
@@ -20,9 +16,9 @@ load_generator_t::figures_t medians(std::vector<load_generator_t::figures_t> con
     rate.push_back(run.per_second), p50.push_back(run.p50_us), p99.push_back(run.p99_us);
     result.replies += run.replies;
   }
-  result.per_second = median(rate);
-  result.p50_us = median(p50);
-  result.p99_us = median(p99);
+  result.per_second = bench_median(rate);
+  result.p50_us = bench_median(p50);
+  result.p99_us = bench_median(p99);
   return result;
 }
 

@@ -188,12 +188,12 @@ TEST_F(vfs_link_test, a_scan_waits_for_the_clock_to_pass_the_changes_on_its_path
     auto const sent = [&] { return log.contains("Debug: sm_proxy_scan_t::async_scan: \"" + path + "\""); };
     struct stat st;
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
-    timespec const behind{st.st_ctim.tv_sec - 3600, 0};
+    timespec const behind{st.st_ctim.tv_sec - 3600, 0}, ahead{::time(nullptr) + 3600, 0};
     sm_path_stamp_t const first(path, root.size());
     auto const start = sm_clock_t::steady::now();
     std::size_t const last = std::strlen(looks) - 1;
     std::size_t look = 0;
-    sm_clock_t::pin_coarse_real(looks[0] == 'b' ? behind : timespec{::time(nullptr) + 3600, 0});
+    sm_clock_t::pin_coarse_real(looks[0] == 'b' ? behind : ahead);
     send(fd, event(msg_t::OP_READ, serial, "/" + name, serial));
     // Each round lets the daemon look once more, a tick later, and sets what its next look finds.
     for (;; ++look) {
@@ -201,7 +201,7 @@ TEST_F(vfs_link_test, a_scan_waits_for_the_clock_to_pass_the_changes_on_its_path
       if (look > 0) sm_clock_t::advance(sm_clock_t::coarse_real_tick());
       if (!pump([&] { return sent() || sm_clock_t::pinned_reads() > reads; }) || sent()) break;
       char const next = looks[std::min(look + 1, last)];
-      timespec reading = next == 'b' ? behind : timespec{::time(nullptr) + 3600, 0};
+      timespec reading = next == 'b' ? behind : ahead;
       // The file changes until its time is past the first stamp's, each node's grain added.
       for (auto end = std::chrono::steady_clock::now() + 2s; next == 'c';) {
         ASSERT_LT(std::chrono::steady_clock::now(), end) << "the file system's clock stands still";
